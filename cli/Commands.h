@@ -1,0 +1,22 @@
+#pragma once
+// The commands of orvane-cli. Each takes the arguments after its name and
+// returns the exit status: 0 all operations succeeded, 1 one failed, 2 usage error.
+class SourceAnalyser;
+class CutEditor;
+class LogConsole;
+
+struct CliContext {
+    SourceAnalyser& app;
+    CutEditor& editor;
+    LogConsole& log;
+};
+
+int runScan(CliContext& ctx, int argc, char** argv);
+int runUnits(CliContext& ctx, int argc, char** argv);
+int runCut(CliContext& ctx, int argc, char** argv);
+int runListMpeg(CliContext& ctx, int argc, char** argv);
+
+// Prints a usage error on stderr and returns 2.
+int usageError(const char* fmt, ...);
+// Sends console messages to stdout (or stderr when toStderr).
+void echoConsoleTo(LogConsole& log, bool toStderr);

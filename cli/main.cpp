@@ -1,0 +1,108 @@
+// orvane-cli: the engine in batch, for scripts, machines without a display and benchmarks.
+#include "cli/Commands.h"
+#include "cut/CutEditor.h"
+#include "shell/LogConsole.h"
+#include "shell/Settings.h"
+#include "source/SourceAnalyser.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const char* usageText =
+    "usage: orvane-cli [--ini FILE] [--set KEY=VALUE]... COMMAND [ARGS]\n"
+    "\n"
+    "Global options (before the command):\n"
+    "  --ini FILE        read settings from FILE (same format as Orvane.ini)\n"
+    "  --set KEY=VALUE   override one setting; repeatable, applied after --ini.\n"
+    "                    Keys: cutAtIFrames assAppendNextFrame assCompleteAudioPkt\n"
+    "                    assCalcNewPts splitPvaDstFile saveNoAudio saveNoAVPacketHeader\n"
+    "                    assAudioPtsOffset assCompleteAPktEndOffset\n"
+    "                    splitPvaDstFileSizeMB fastBufferScan\n"
+    "\n"
+    "Commands:\n"
+    "  scan [--log] FILE...\n"
+    "        Scan each recording into the next source slot and print the console\n"
+    "        messages. --log writes a per-packet scan log FILE.txt beside each file.\n"
+    "  units FILE\n"
+    "        Scan FILE and print its cut units as a tab-separated table on stdout\n"
+    "        (console messages go to stderr).\n"
+    "  cut -o OUT [--add S:A-B]... [--add S@HH:MM:SS-HH:MM:SS]... [--insert S:A-B@P]...\n"
+    "      [--delete A-B]... [--undo] [--redo] [--select A-B] [--selection-only] SOURCE...\n"
+    "        Scan the sources into slots 0..n-1, apply the edits in the order given\n"
+    "        and save the new PVA to OUT.\n"
+    "  list-mpeg FILE\n"
+    "        List the GOPs and pictures of an MPEG-2 video elementary stream into out.txt.\n"
+    "\n"
+    "Exit status: 0 when every operation succeeded, 1 when one failed, 2 on a usage error.\n";
+
+} // namespace
+
+int usageError(const char* fmt, ...)
+{
+    std::fputs("orvane-cli: ", stderr);
+    va_list ap;
+    va_start(ap, fmt);
+    std::vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    std::fputs("\nTry 'orvane-cli --help'.\n", stderr);
+    return 2;
+}
+
+void echoConsoleTo(LogConsole& log, bool toStderr)
+{
+    std::FILE* out = toStderr ? stderr : stdout;
+    log.setEcho([out](const char* message) {
+        std::fputs(message, out);
+        std::fflush(out);
+    });
+}
+
+int main(int argc, char** argv)
+{
+    LogConsole& log = logConsole();
+    auto app = std::make_unique<SourceAnalyser>(&log);
+    auto editor = std::make_unique<CutEditor>(*app);
+    // No window: the console keeps its text and the echo prints each message.
+    log.attachWindow(nullptr, 1001);
+    echoConsoleTo(log, false);
+
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+            std::fputs(usageText, stdout);
+            return 0;
+        }
+        if (!std::strcmp(a, "--ini")) {
+            if (i + 1 >= argc) return usageError("--ini needs a file name");
+            const char* name = argv[++i];
+            if (readSettingsFile(app->settings, name) != 1) {
+                std::fprintf(stderr, "orvane-cli: can't read settings file %s\n", name);
+                return 2;
+            }
+            continue;
+        }
+        if (!std::strcmp(a, "--set")) {
+            if (i + 1 >= argc) return usageError("--set needs KEY=VALUE");
+            const char* kv = argv[++i];
+            if (applySettingsLine(app->settings, kv) != 1) return usageError("unknown setting or bad value: %s", kv);
+            continue;
+        }
+        break;
+    }
+    if (i >= argc) return usageError("no command given");
+
+    CliContext ctx{*app, *editor, log};
+    const char* command = argv[i];
+    int rest = argc - i - 1;
+    char** restArgv = argv + i + 1;
+    if (!std::strcmp(command, "scan")) return runScan(ctx, rest, restArgv);
+    if (!std::strcmp(command, "units")) return runUnits(ctx, rest, restArgv);
+    if (!std::strcmp(command, "cut")) return runCut(ctx, rest, restArgv);
+    if (!std::strcmp(command, "list-mpeg")) return runListMpeg(ctx, rest, restArgv);
+    return usageError("unknown command '%s'", command);
+}

@@ -1,0 +1,36 @@
+# Test registration. Sample recordings are generated once per build tree by the
+# `samples` fixture (see tools/) and found by tests through ORVANE_SAMPLE_DIR.
+
+# orvane_add_test(<name> SOURCES ... [LIBS ...] [FIXTURES ...] [LABELS ...])
+function(orvane_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} orvane_platform_fake GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    ORVANE_SAMPLE_DIR="${ORVANE_SAMPLE_DIR}"
+    ORVANE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  set(_props ENVIRONMENT "ORVANE_SAMPLE_DIR=${ORVANE_SAMPLE_DIR}")
+  if(T_FIXTURES)
+    list(APPEND _props FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+  if(T_LABELS)
+    list(APPEND _props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${_props})
+endfunction()
+
+# Every <Name>Test.cpp in the calling directory becomes its own test program.
+# Files named *IntegrationTest.cpp need the generated sample recordings.
+function(orvane_add_tests_in_dir)
+  cmake_parse_arguments(T "" "" "LIBS" ${ARGN})
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  foreach(f IN LISTS _tests)
+    get_filename_component(_n ${f} NAME_WE)
+    if(_n MATCHES "IntegrationTest$")
+      orvane_add_test(${_n} SOURCES ${f} LIBS ${T_LIBS} orvane_testsupport FIXTURES samples)
+    else()
+      orvane_add_test(${_n} SOURCES ${f} LIBS ${T_LIBS} orvane_testsupport)
+    endif()
+  endforeach()
+endfunction()

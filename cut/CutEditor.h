@@ -1,0 +1,88 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class SourceAnalyser;
+
+inline constexpr int32_t cutListCapacity = 37500;
+inline constexpr int32_t cutListLimit = 37499;
+inline constexpr int cutHistoryLevels = 6;
+
+// One entry: a cut unit of a source, with the source's values copied at the time.
+struct CutEntry {
+    int32_t source;
+    int32_t unit;
+    int32_t firstPacket;
+    int32_t endPacket;
+    int32_t startFrame;
+};
+
+// One level of the history, stored column by column.
+struct CutList {
+    int32_t source[cutListCapacity];
+    int32_t unit[cutListCapacity];
+    int32_t firstPacket[cutListCapacity];
+    int32_t endPacket[cutListCapacity];
+    int32_t startFrame[cutListCapacity];
+    int32_t count = 0;
+    int32_t cursor = 0;
+    int32_t selStart = -1;
+    int32_t selEnd = -1;
+
+    CutEntry entry(int32_t i) const { return {source[i], unit[i], firstPacket[i], endPacket[i], startFrame[i]}; }
+    void makeEmpty() { count = 0; cursor = 0; selStart = selEnd = -1; }
+};
+
+struct CutHistory {
+    CutList levels[cutHistoryLevels];
+    int32_t levelCount = 0;
+    int32_t currentLevel = -1;   // -1: the empty list, not stored
+};
+
+// The assembled packet list of the new PVA.
+inline constexpr uint32_t newPacketCapacity = 1500000;
+inline constexpr uint32_t newPacketLimit = 1499999;
+struct NewPvaPacketList {
+    std::unique_ptr<int32_t[]> source;
+    std::unique_ptr<uint32_t[]> packet;
+    std::unique_ptr<uint32_t[]> newVideoPts;
+    std::unique_ptr<uint32_t[]> newAudioPts;
+    uint32_t numOfAVpkt = 0;
+};
+
+enum class Pane { source, list };
+enum class SelectEnd { start, end };
+
+// The editing state of the new PVA.
+class CutEditor {
+public:
+    explicit CutEditor(SourceAnalyser& app);
+    CutEditor(const CutEditor&) = delete;
+    CutEditor& operator=(const CutEditor&) = delete;
+
+    SourceAnalyser& app;
+    std::unique_ptr<CutHistory> history;
+    double totalMB = 0, selectedMB = 0, selectedSeconds = 0;
+    NewPvaPacketList packetList;
+    std::string outputName;
+
+    // The list shown and edited: the current level, or the empty list at level -1.
+    const CutList& currentList() const;
+    CutList& currentListForEdit();   // only valid when currentLevel >= 0
+
+    int insertSrcPicPkts(bool atEnd);
+    int deleteSelection(bool all);
+    int undo();
+    int redo();
+    void selectUnit(Pane pane, int32_t index, SelectEnd end);
+    int computeTotals();
+    int updateUndoButtons();
+    void resetEditor();
+    int32_t sourceCount() const;
+    const char* currentSourceName() const;
+    uint32_t currentFilePosition() const;
+
+private:
+    void pushLevel();
+};

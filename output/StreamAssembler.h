@@ -1,0 +1,19 @@
+#pragma once
+#include <cstdint>
+
+class CutEditor;
+
+// Builds the editor's NewPvaPacketList from the current cut list (only the selected
+// entries when selectionOnly is 1). 0 when the list has no entries, else 1.
+int assembleNewStream(CutEditor& editor, int selectionOnly);
+
+// The transfer operations (ranges inclusive; first > last is empty).
+// 1, or -1 with "ERROR:addAVPkts: New PVA to big\n" when the list would overflow.
+int addAVPkts(CutEditor& editor, int32_t source, uint32_t first, uint32_t last, uint32_t audioStartPts,
+              uint32_t audioPtsOffset, uint32_t videoPtsOffset, int calcNewPts);
+int appendAVPkts(CutEditor& editor, int32_t source, uint32_t first, uint32_t last, uint32_t audioEndPts,
+                 uint32_t audioPtsOffset, int calcNewPts);
+int preAddAVAudioPkts(CutEditor& editor, int32_t source, uint32_t first, uint32_t last, uint32_t audioStartPts,
+                      uint32_t audioPtsOffset, int calcNewPts);
+// 1 when a packet of the range is an audio packet with the PTS flag, else 0.
+int containsAudioPesStart(const CutEditor& editor, int32_t source, uint32_t first, uint32_t last);

@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// A window control the engine updates: a progress bar, a button, a static text,
+// an edit window, or a dialog whose child controls can be looked up.
+// The engine holds plain pointers; null means "not set, not used".
+class Control {
+public:
+    virtual ~Control() = default;
+    virtual void show(bool visible) = 0;
+    virtual void enable(bool enabled) = 0;
+    virtual void setText(const char* text) = 0;
+    virtual void setRange(int low, int high) = 0;
+    virtual void setPosition(int position) = 0;
+    // Scrolls a multi-line edit control vertically by the given number of lines.
+    virtual void scrollLines(int lines) = 0;
+    // Asks for a repaint; erase = also clear the background first.
+    virtual void invalidate(bool erase) = 0;
+    // A child control of a dialog by its id, or null.
+    virtual Control* child(int id) = 0;
+};
+
+} // namespace platform

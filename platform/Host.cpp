@@ -1,0 +1,45 @@
+#include "platform/Host.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace platform {
+namespace {
+
+class NoEvents final : public EventPump {
+public:
+    int serve(int) override { return 0; }
+};
+
+class SystemClock final : public Clock {
+public:
+    uint32_t nowMs() override
+    {
+        using namespace std::chrono;
+        return static_cast<uint32_t>(
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+    void sleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+class StderrMessageBox final : public MessageBox {
+public:
+    void show(const char* caption, const char* text) override
+    {
+        std::fprintf(stderr, "[%s]\n%s\n", caption, text);
+    }
+};
+
+NoEvents noEvents;
+SystemClock systemClock;
+StderrMessageBox stderrBox;
+Host theHost{&noEvents, &systemClock, &stderrBox};
+
+} // namespace
+
+Host& host() { return theHost; }
+
+void resetHost() { theHost = Host{&noEvents, &systemClock, &stderrBox}; }
+
+} // namespace platform

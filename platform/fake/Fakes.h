@@ -1,0 +1,116 @@
+#pragma once
+// Recording fakes of the platform interfaces, for tests.
+#include "platform/Control.h"
+#include "platform/Host.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::fake {
+
+class FakeControl final : public Control {
+public:
+    bool visible = false;
+    bool enabled = true;
+    std::string text;
+    int rangeLow = 0, rangeHigh = 0;
+    int position = 0;
+    int scrolledLines = 0;
+    int invalidations = 0;
+    int showCalls = 0, hideCalls = 0;
+    int setTextCalls = 0, setPositionCalls = 0;
+    std::vector<std::string> texts;   // every text set, in order
+    std::vector<int> positions;        // every position set, in order
+    std::map<int, std::unique_ptr<FakeControl>> children;
+
+    void show(bool v) override { visible = v; (v ? showCalls : hideCalls)++; }
+    void enable(bool e) override { enabled = e; }
+    void setText(const char* t) override { text = t; texts.push_back(t); ++setTextCalls; }
+    void setRange(int lo, int hi) override { rangeLow = lo; rangeHigh = hi; }
+    void setPosition(int p) override { position = p; positions.push_back(p); ++setPositionCalls; }
+    void scrollLines(int n) override { scrolledLines += n; }
+    void invalidate(bool) override { ++invalidations; }
+    Control* child(int id) override
+    {
+        auto it = children.find(id);
+        return it == children.end() ? nullptr : it->second.get();
+    }
+    FakeControl& addChild(int id)
+    {
+        auto& c = children[id];
+        c = std::make_unique<FakeControl>();
+        return *c;
+    }
+};
+
+// Counts serve() calls; runs onServe (if set) on each call, which is how a test
+// clicks "cancel" in the middle of a scan or a save.
+class FakeEventPump final : public EventPump {
+public:
+    int serveCalls = 0;
+    std::function<void(int call)> onServe;
+    int serve(int) override
+    {
+        ++serveCalls;
+        if (onServe) onServe(serveCalls);
+        return 0;
+    }
+};
+
+// A clock that only moves when told to, or by stepMs on every reading.
+class FakeClock final : public Clock {
+public:
+    uint32_t now = 0;
+    uint32_t stepMs = 0;
+    uint32_t slept = 0;
+    uint32_t nowMs() override { uint32_t t = now; now += stepMs; return t; }
+    void sleepMs(uint32_t ms) override { slept += ms; now += ms; }
+};
+
+class FakeMessageBox final : public MessageBox {
+public:
+    struct Shown { std::string caption, text; };
+    std::vector<Shown> shown;
+    void show(const char* caption, const char* text) override { shown.push_back({caption, text}); }
+};
+
+// Installs the fakes into platform::host() for the lifetime of the object.
+struct ScopedFakeHost {
+    FakeEventPump pump;
+    FakeClock clock;
+    FakeMessageBox messageBox;
+    ScopedFakeHost() { host() = Host{&pump, &clock, &messageBox}; }
+    ~ScopedFakeHost() { resetHost(); }
+    ScopedFakeHost(const ScopedFakeHost&) = delete;
+    ScopedFakeHost& operator=(const ScopedFakeHost&) = delete;
+};
+
+} // namespace platform::fake
+
+#include "platform/FileDialog.h"
+
+namespace platform::fake {
+
+// Answers with `answer`, or cancels when `cancel` is set; records each request.
+class FakeFileDialog final : public FileDialog {
+public:
+    std::string answer;
+    bool cancel = false;
+    std::vector<Request> requests;
+    bool openFile(const Request& r, std::string& path) override { return reply(r, path); }
+    bool saveFile(const Request& r, std::string& path) override { return reply(r, path); }
+
+private:
+    bool reply(const Request& r, std::string& path)
+    {
+        requests.push_back(r);
+        if (cancel) return false;
+        path = answer;
+        return true;
+    }
+};
+
+} // namespace platform::fake

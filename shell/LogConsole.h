@@ -1,0 +1,60 @@
+#pragma once
+#include <functional>
+#include <streambuf>
+
+namespace platform { class Control; }
+
+// The one text console every part of the program writes its messages to.
+// Keeps the newest text in a fixed buffer, shows it in an edit window (or, before
+// a window is attached, in a "NOTIFY" message box), and can append every message
+// to a copy file.
+class LogConsole : public std::streambuf {
+public:
+    static constexpr int textSize = 31744;
+    static constexpr int trimAbove = 27776;
+    static constexpr int trimKeep = 7936;
+    static constexpr int stagingSize = 1024;
+
+    LogConsole();
+    ~LogConsole() override;
+
+    void write(const char* message, int scrollToEnd);
+    void clear();
+    // Looks up control `controlId` among the dialog's children, uses it as the
+    // console window and switches to window mode (even when the lookup fails).
+    platform::Control* attachWindow(platform::Control* dialog, int controlId);
+    void setFileName(const char* name);
+    void setFileCopy(int flag);
+    int setDisplay(int flag);
+
+    // A listener that receives every message the console displays (display on),
+    // unchanged; the command-line front end prints them this way.
+    void setEcho(std::function<void(const char*)> echo) { echo_ = std::move(echo); }
+
+    // Read access for the window and for tests.
+    const char* text() const { return text_; }
+    int length() const { return length_; }
+    const char* fileName() const;
+    bool windowMode() const { return windowMode_ != 0; }
+    bool fileCopy() const { return fileCopy_ != 0; }
+    bool display() const { return display_ != 0; }
+
+protected:
+    int_type overflow(int_type ch) override;
+    int_type underflow() override;
+
+private:
+    char copyFileName_[4096];
+    platform::Control* window_ = nullptr;
+    char flushCopy_[stagingSize];
+    char staging_[stagingSize];
+    char text_[textSize];
+    int length_ = 0;
+    int windowMode_ = 0;
+    int fileCopy_ = 0;
+    int display_ = 1;
+    std::function<void(const char*)> echo_;
+};
+
+// The program's single console, created on first use.
+LogConsole& logConsole();

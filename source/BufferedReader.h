@@ -1,0 +1,23 @@
+#pragma once
+#include "source/FileAccess.h"
+
+class LogConsole;
+
+// The single 4 MiB read-ahead reader of the scanner. Only one file can be open
+// through it at a time. The handle it returns is the plain file handle, which
+// may also be used with readFile/seekFile; the reader notices and seeks before
+// its next direct read.
+inline constexpr uint32_t bufferedWindowSize = 4194304;
+
+FileHandle openBuffered(const char* path, const char* mode, LogConsole& log);
+uint32_t readBuffered(void* buffer, uint32_t size, uint32_t count, FileHandle h);
+// origin 0: the position moves (lazily) and 0 is returned; any other origin: 1.
+int seekBuffered(FileHandle h, uint32_t offset, int origin);
+int closeBuffered(FileHandle h);
+
+// State of the reader, for tests.
+struct BufferedReaderState {
+    bool open;
+    uint32_t position, windowStart, windowEnd, handlePosition, fileSize;
+};
+BufferedReaderState bufferedReaderState();
