@@ -10,9 +10,13 @@ class LogConsole;
 inline constexpr uint32_t bufferedWindowSize = 4194304;
 
 FileHandle openBuffered(const char* path, const char* mode, LogConsole& log);
+// Bytes read, 0 at end of file, on error, or for a handle that is not the
+// reader's. A read the system could not complete from the right place returns 0,
+// never bytes from elsewhere in the file.
 uint32_t readBuffered(void* buffer, uint32_t size, uint32_t count, FileHandle h);
 // origin 0: the position moves (lazily) and 0 is returned; any other origin: 1.
 int seekBuffered(FileHandle h, uint32_t offset, int origin);
+// Closes the reader's file and frees the buffer; another handle is just closed.
 int closeBuffered(FileHandle h);
 
 // State of the reader, for tests.

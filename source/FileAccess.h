@@ -8,13 +8,20 @@ class LogConsole;
 struct FileObject;
 using FileHandle = FileObject*;
 
-// Mode letters: 'r' read (shared); 'a' write exclusively, create if missing,
-// keep contents, write-through, positioned at the end; 'w' as 'a' but positioned
-// at the start (no truncation). Anything else: null.
+// Mode letters (only the first counts): 'r' read an existing file, shared with
+// other readers; 'a' write exclusively, create if missing, keep contents,
+// write-through (each write is on the disk when it returns), positioned at the
+// end; 'w' as 'a' but positioned at the start (no truncation). Anything else:
+// null. Sharing uses advisory locks among the handles of this layer: a writer
+// is refused while the file is open for reading or writing through it, and a
+// reader while it is open for writing. Directories are refused.
 FileHandle openFile(const char* path, const char* mode);
-// Returns the bytes read (size * count asked), 0 at end of file and on error.
+// Reads size * count bytes and returns the bytes read: fewer only at the end of
+// the file or when an error stopped the read after some bytes; 0 at end of file
+// and on error. A request above 4 GiB - 1 bytes reads nothing and returns 0.
 uint32_t readFile(void* buffer, uint32_t size, uint32_t count, FileHandle h);
-// Returns the bytes written, 0 on error.
+// Returns the bytes written (size * count), or 0 on error; a write that stops
+// short (disk full) is an error, even though its first bytes are in the file.
 uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle h);
 // origin 0 start, 1 current, 2 end; the offset is an unsigned distance (never backwards).
 // Returns 0 on success, 1 on failure.
@@ -27,17 +34,26 @@ uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB = nullptr);
 // Removes a file; true when it is gone afterwards (or was not there).
 bool deleteFile(const char* path);
 
-// Seam for tests: counts system calls and injects failures.
+// Seam for tests: counts system calls and injects failures. It covers the plain
+// file layer and the read-ahead reader alike (the reader's reads, seeks and
+// opens are counted here too). fileSize's open is counted as an open.
 struct FileAccessProbe {
     uint64_t reads = 0;    // read system calls
     uint64_t writes = 0;   // write system calls
     uint64_t seeks = 0;    // seek system calls
     uint64_t opens = 0;
-    // When >= 0, reads fail once this many more bytes have been read (a read that
-    // would cross the mark delivers the bytes up to it, the next one fails).
+    // When >= 0: the number of bytes that reads may still deliver; each read
+    // system call is cut to it and it counts down by the bytes delivered. A
+    // read system call made when it is 0 fails (EIO). So a readFile that would
+    // cross the mark returns the bytes up to it, and every later read (readFile
+    // or readBuffered) returns 0, until the field is set back to -1.
     int64_t failReadAfterBytes = -1;
-    // Same for writes: a write crossing the mark writes up to it and reports failure.
+    // The same for writes, as a full disk behaves: a write system call made at
+    // 0 fails (ENOSPC). A writeFile that crosses the mark writes the bytes up to
+    // it into the file and returns 0 (a short write is a failed write).
     int64_t failWriteAfterBytes = -1;
+    // openBuffered behaves as if its 4 MiB buffer could not be allocated.
+    bool failReaderAllocation = false;
     void reset() { *this = FileAccessProbe{}; }
 };
 FileAccessProbe& fileAccessProbe();

@@ -1,0 +1,241 @@
+#include "source/BufferedReader.h"
+
+#include "platform/fake/Fakes.h"
+#include "shell/LogConsole.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t MiB = 1048576;
+
+// Every offset gets a recognisable byte, so a read from the wrong place shows.
+uint8_t byteAt(uint32_t o) { return static_cast<uint8_t>(o ^ (o >> 8) ^ (o >> 16) ^ (o >> 24)); }
+
+::testing::AssertionResult holdsFileBytes(const uint8_t* data, uint32_t n, uint32_t offset)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        if (data[i] != byteAt(offset + i))
+            return ::testing::AssertionFailure() << "byte " << i << " of a read at " << offset << " is wrong";
+    return ::testing::AssertionSuccess();
+}
+
+class BufferedReaderTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (h) closeBuffered(h);
+        fileAccessProbe().reset();
+    }
+
+    std::string makeFile(uint32_t size)
+    {
+        std::vector<uint8_t> v(size);
+        for (uint32_t i = 0; i < size; ++i) v[i] = byteAt(i);
+        std::string p = dir.file("src" + std::to_string(size) + ".pva");
+        testsupport::writeBytes(p, v);
+        return p;
+    }
+
+    void openAndResetProbe(const std::string& path)
+    {
+        fileAccessProbe().reset();
+        h = openBuffered(path.c_str(), "rb", *log);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(fileAccessProbe().opens, 1u);
+        fileAccessProbe().reset();
+    }
+
+    // Reads [from, to) in 8-byte pieces, as the scanner reads headers, checking each.
+    void readPieces(uint32_t from, uint32_t to)
+    {
+        uint8_t piece[8];
+        seekBuffered(h, from, 0);
+        for (uint32_t pos = from; pos < to; pos += 8) {
+            ASSERT_EQ(readBuffered(piece, 8, 1, h), 8u) << "at " << pos;
+            ASSERT_TRUE(holdsFileBytes(piece, 8, pos));
+        }
+    }
+
+    uint64_t reads() const { return fileAccessProbe().reads; }
+    uint64_t seeks() const { return fileAccessProbe().seeks; }
+    BufferedReaderState state() const { return bufferedReaderState(); }
+
+    platform::fake::ScopedFakeHost host;
+    testsupport::ScratchDir dir{"bufreader"};
+    std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
+    FileHandle h = nullptr;
+};
+
+TEST_F(BufferedReaderTest, SmallFileIsReadDirectlyWithLazySeeks)
+{
+    openAndResetProbe(makeFile(3 * MiB));
+    EXPECT_EQ(state().windowEnd, 0u);
+    EXPECT_EQ(state().handlePosition, 3 * MiB) << "the read at open went to the end";
+    EXPECT_EQ(state().fileSize, 3 * MiB);
+
+    readPieces(0, 16);
+    EXPECT_EQ(seeks(), 1u) << "back to 0 once, then on without seeking";
+    EXPECT_EQ(reads(), 2u);
+
+    fileAccessProbe().reset();
+    EXPECT_EQ(seekBuffered(h, 2 * MiB + 3, 0), 0);
+    EXPECT_EQ(seeks(), 0u);
+    readPieces(2 * MiB + 3, 2 * MiB + 3 + 64);
+    EXPECT_EQ(seeks(), 1u);
+    EXPECT_EQ(reads(), 8u);
+
+    uint8_t tail[8];
+    seekBuffered(h, 3 * MiB - 5, 0);
+    EXPECT_EQ(readBuffered(tail, 8, 1, h), 5u);
+    EXPECT_TRUE(holdsFileBytes(tail, 5, 3 * MiB - 5));
+    EXPECT_EQ(readBuffered(tail, 8, 1, h), 0u);
+    EXPECT_EQ(state().windowEnd, 0u);
+}
+
+TEST_F(BufferedReaderTest, SequentialScanRefillsWhileMoreThanAWindowRemains)
+{
+    openAndResetProbe(makeFile(10 * MiB));
+    EXPECT_EQ(state().windowEnd, 4 * MiB);
+    readPieces(0, 4 * MiB);
+    EXPECT_EQ(reads() + seeks(), 0u);
+
+    readPieces(4 * MiB, 8 * MiB);
+    EXPECT_EQ(state().windowStart, 4 * MiB);
+    EXPECT_EQ(state().windowEnd, 8 * MiB);
+    EXPECT_EQ(seeks(), 1u) << "a refill always seeks";
+    EXPECT_EQ(reads(), 1u);
+
+    // From 8 MiB no more than a window remains: direct reads, on from where
+    // the refill left the handle.
+    fileAccessProbe().reset();
+    readPieces(8 * MiB, 10 * MiB);
+    EXPECT_EQ(state().windowEnd, 0u);
+    EXPECT_EQ(seeks(), 0u);
+    EXPECT_EQ(reads(), 2 * MiB / 8);
+    uint8_t piece[8];
+    EXPECT_EQ(readBuffered(piece, 8, 1, h), 0u);
+    EXPECT_EQ(state().position, 10 * MiB);
+}
+
+TEST_F(BufferedReaderTest, MissesRefillAtThePositionOnlyWhenMoreThanAWindowRemains)
+{
+    openAndResetProbe(makeFile(10 * MiB));
+    readPieces(4 * MiB - 3, 4 * MiB + 5);
+    EXPECT_EQ(state().windowStart, 4 * MiB - 3) << "refilled at the position, not the old window end";
+    EXPECT_EQ(state().windowEnd, 8 * MiB - 3);
+    EXPECT_EQ(state().handlePosition, 8 * MiB - 3);
+
+    readPieces(100, 108);
+    EXPECT_EQ(state().windowStart, 100u) << "no older window is kept";
+
+    readPieces(6 * MiB, 6 * MiB + 8);
+    EXPECT_EQ(state().windowEnd, 0u) << "exactly a window left is not enough";
+    readPieces(6 * MiB - 1, 6 * MiB + 7);
+    EXPECT_EQ(state().windowEnd, 10 * MiB - 1);
+
+    std::vector<uint8_t> big(5 * MiB);
+    seekBuffered(h, 1000, 0);
+    ASSERT_EQ(readBuffered(big.data(), 1, 5 * MiB, h), 5 * MiB) << "larger than a window: direct";
+    EXPECT_TRUE(holdsFileBytes(big.data(), 5 * MiB, 1000));
+}
+
+TEST_F(BufferedReaderTest, FileOfExactlyOneWindowIsServedFromMemory)
+{
+    openAndResetProbe(makeFile(4 * MiB));
+    readPieces(0, 4 * MiB);
+    readPieces(17, 33);
+    EXPECT_EQ(reads() + seeks(), 0u);
+    uint8_t piece[8];
+    seekBuffered(h, 4 * MiB - 4, 0);
+    EXPECT_EQ(readBuffered(piece, 8, 1, h), 4u);
+    EXPECT_TRUE(holdsFileBytes(piece, 4, 4 * MiB - 4));
+}
+
+TEST_F(BufferedReaderTest, OnlyAbsoluteSeeksAndOneFileAtATime)
+{
+    std::string p = makeFile(3 * MiB);
+    EXPECT_EQ(openBuffered(p.c_str(), "ab", *log), nullptr);
+    EXPECT_EQ(openBuffered(dir.file("missing.pva").c_str(), "rb", *log), nullptr);
+    EXPECT_FALSE(state().open);
+
+    openAndResetProbe(p);
+    seekBuffered(h, 40, 0);
+    EXPECT_EQ(seekBuffered(h, 8, 1), 1);
+    EXPECT_EQ(seekBuffered(h, 8, 2), 1);
+    EXPECT_EQ(openBuffered(p.c_str(), "rb", *log), nullptr);
+    EXPECT_TRUE(state().open);
+    EXPECT_EQ(state().position, 40u);
+
+    EXPECT_EQ(closeBuffered(h), 0);
+    h = nullptr;
+    EXPECT_FALSE(state().open);
+    openAndResetProbe(p);
+    EXPECT_EQ(state().position, 0u);
+}
+
+// The scanner's resynchronisation search reads the reader's handle through the
+// plain layer; afterwards the reader cannot trust its idea of the file pointer.
+TEST_F(BufferedReaderTest, ReseeksAfterThePlainLayerMovedTheHandle)
+{
+    openAndResetProbe(makeFile(3 * MiB));
+    readPieces(0, 8);
+    uint8_t scratch[100];
+    ASSERT_EQ(readFile(scratch, 1, 100, h), 100u);
+    fileAccessProbe().reset();
+    readPieces(8, 16);
+    EXPECT_EQ(seeks(), 1u);
+
+    ASSERT_EQ(seekFile(h, 7, 0), 0);
+    readPieces(16, 32);
+    EXPECT_EQ(seeks(), 3u) << "the outside seek and one of our own";
+}
+
+TEST_F(BufferedReaderTest, FaultsNeverYieldWrongBytes)
+{
+    std::string p = makeFile(10 * MiB);
+    fileAccessProbe().failReaderAllocation = true;
+    h = openBuffered(p.c_str(), "rb", *log);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(std::string(log->text()), "ERROR: Can't malloc 4194304 bytes\n");
+    readPieces(0, 64);
+    readPieces(5 * MiB, 5 * MiB + 64);
+    EXPECT_EQ(state().windowEnd, 0u);
+    closeBuffered(h);
+    h = nullptr;
+
+    openAndResetProbe(p);
+    seekBuffered(h, 4 * MiB, 0);
+    fileAccessProbe().failReadAfterBytes = MiB; // the refill comes back short
+    uint8_t piece[8];
+    EXPECT_EQ(readBuffered(piece, 8, 1, h), 0u);
+    EXPECT_EQ(state().position, 4 * MiB);
+    fileAccessProbe().failReadAfterBytes = -1;
+    readPieces(4 * MiB, 4 * MiB + 16);
+    EXPECT_EQ(state().windowStart, 4 * MiB);
+}
+
+TEST_F(BufferedReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
+{
+    std::string p = dir.file("huge.pva");
+    int fd = ::open(p.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 4294967296LL + 10), 0); // sparse: no disk space
+    ::close(fd);
+
+    openAndResetProbe(p);
+    EXPECT_EQ(state().fileSize, 10u);
+    std::vector<uint8_t> out(16, 0xAA);
+    seekBuffered(h, 4 * MiB - 4, 0);
+    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    seekBuffered(h, 0xFFFFFFFCu, 0);
+    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    EXPECT_EQ(out[8], 0xAA) << "nothing written past the request";
+}
+
+} // namespace
