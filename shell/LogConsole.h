@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <streambuf>
+#include <string>
 
 namespace platform { class Control; }
 
@@ -44,7 +45,15 @@ protected:
     int_type underflow() override;
 
 private:
-    char copyFileName_[4096];
+    // Appends the message's characters at the write position, CR LF or LF per mode.
+    void append(const char* message);
+    // Drops the oldest text down to a line start (or keeps the last trimKeep bytes)
+    // when the write position is above trimAbove.
+    void trim();
+    int flushStaging();
+
+    // No length limit: a scan log is named after the source path, which may be long.
+    std::string copyFileName_;
     platform::Control* window_ = nullptr;
     char flushCopy_[stagingSize];
     char staging_[stagingSize];

@@ -1,0 +1,119 @@
+#include "shell/Settings.h"
+
+#include "shell/LogConsole.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct SettingsKey {
+    const char* name;
+    int32_t Settings::*field;
+};
+
+// The order of the settings file.
+constexpr SettingsKey settingsKeys[] = {
+    {"cutAtIFrames", &Settings::cutAtIFrames},
+    {"assAppendNextFrame", &Settings::assAppendNextFrame},
+    {"assCompleteAudioPkt", &Settings::assCompleteAudioPkt},
+    {"assCalcNewPts", &Settings::assCalcNewPts},
+    {"splitPvaDstFile", &Settings::splitPvaDstFile},
+    {"saveNoAudio", &Settings::saveNoAudio},
+    {"saveNoAVPacketHeader", &Settings::saveNoAVPacketHeader},
+    {"assAudioPtsOffset", &Settings::assAudioPtsOffset},
+    {"assCompleteAPktEndOffset", &Settings::assCompleteAPktEndOffset},
+    {"splitPvaDstFileSizeMB", &Settings::splitPvaDstFileSizeMB},
+    {"fastBufferScan", &Settings::fastBufferScan},
+};
+
+// Reads a decimal integer as "%d" does: optional white space, an optional sign,
+// at least one digit; what follows the digits is ignored. A value that does not
+// fit 32 bits matches nothing rather than being stored garbled.
+bool parseInt(const char* s, int32_t& value)
+{
+    while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\v' || *s == '\f' || *s == '\r') ++s;
+    const char* digits = s;
+    if (*digits == '+' || *digits == '-') ++digits;
+    if (*digits < '0' || *digits > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(s, &end, 10);
+    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+// A line matches a key when it begins with exactly the key and "=", followed by
+// an integer. Keys are whole words up to the "=", so splitPvaDstFile and
+// splitPvaDstFileSizeMB never take each other's lines.
+bool applyLine(Settings& live, const char* line)
+{
+    for (const SettingsKey& key : settingsKeys) {
+        const size_t n = std::strlen(key.name);
+        if (std::strncmp(line, key.name, n) != 0 || line[n] != '=') continue;
+        int32_t value;
+        if (!parseInt(line + n + 1, value)) return false;
+        live.*key.field = value;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Settings& getSettings(const Settings& live, Settings& out)
+{
+    out = live;
+    return out;
+}
+
+int setSettings(Settings& live, const Settings& from)
+{
+    live = from;
+    return 1;
+}
+
+int readSettingsFile(Settings& live, const char* fileName)
+{
+    std::FILE* f = fileName ? std::fopen(fileName, "r") : nullptr;
+    if (!f) return -1;
+    // A line longer than the buffer is read in pieces, each matched like a line.
+    static constexpr int lineSize = 16384;
+    char line[lineSize];
+    while (std::fgets(line, lineSize, f)) applyLine(live, line);
+    std::fclose(f);
+    return 1;
+}
+
+int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& log)
+{
+    const char* name = fileName ? fileName : "";
+    std::FILE* f = std::fopen(name, "w");
+    bool ok = f != nullptr;
+    if (f) {
+        for (const SettingsKey& key : settingsKeys)
+            if (std::fprintf(f, "%s=%d\n", key.name, static_cast<int>(live.*key.field)) < 0) ok = false;
+        if (std::ferror(f)) ok = false;
+        // A full disk often shows only when the buffer is flushed at close.
+        if (std::fclose(f) != 0) ok = false;
+    }
+    if (!ok) {
+        std::string message(std::strlen(name) + 32, '\0');
+        int n = std::snprintf(message.data(), message.size(), "ERROR: can't write %s\n", name);
+        message.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        log.write(message.c_str(), 1);
+        return -1;
+    }
+    return 1;
+}
+
+int applySettingsLine(Settings& live, const char* line)
+{
+    if (!line) return -1;
+    return applyLine(live, line) ? 1 : -1;
+}

@@ -1,0 +1,83 @@
+#include "source/PictureAnalysis.h"
+
+#include "shell/LogConsole.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t gopStartCode = 0xB8;
+constexpr uint8_t pictureStartCode = 0x00;
+
+inline bool hasZeroByte(uint64_t x)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    return ((x - ones) & ~x & highs) != 0;
+}
+
+} // namespace
+
+int analysePictures(const uint8_t* data, uint32_t length, int32_t& iCount, int32_t& pictureCounter,
+                    int32_t& gopCount, uint8_t& pictureType, uint32_t& gopWord, int logMode,
+                    LogConsole& log)
+{
+    pictureType = 0;
+    if (length <= 6 || !data) return 0;
+    const bool logging = logMode == 1 || logMode == 2;
+    // Start codes are recognised at positions 0 .. length-7; a picture header needs
+    // the two bytes after its start code, a GOP header the four of its word.
+    const uint32_t end = length - 6;
+    auto examine = [&](uint32_t p) {
+        if (data[p] != 0 || data[p + 1] != 0 || data[p + 2] != 1) return;
+        const uint8_t code = data[p + 3];
+        if (code == gopStartCode && p + 7 < length) {
+            gopWord = (static_cast<uint32_t>(data[p + 4]) << 24) | (static_cast<uint32_t>(data[p + 5]) << 16)
+                | (static_cast<uint32_t>(data[p + 6]) << 8) | static_cast<uint32_t>(data[p + 7]);
+            if (logging) {
+                log.write(" GOP: ", 1);
+                formatTimeCode(gopWord, log);
+            }
+            ++gopCount;
+        } else if (code == pictureStartCode) {
+            pictureType = static_cast<uint8_t>((data[p + 5] >> 3) & 0x07);
+            if (logging) {
+                char piece[64];
+                std::snprintf(piece, sizeof piece, " Fr:%d: %x %x   ->%x", static_cast<int>(p),
+                              static_cast<unsigned>(data[p + 4]), static_cast<unsigned>(data[p + 5]),
+                              static_cast<unsigned>(pictureType));
+                log.write(piece, 1);
+                if (logMode == 2) log.write("\n", 1);
+            }
+            if (pictureType == 1) ++iCount;
+            ++pictureCounter;
+        }
+    };
+
+    // Eight positions at a time: a start code needs two zero bytes in a row, and
+    // such pairs are rare in coded pictures, so most words are passed over whole.
+    // Position p + 7 reads its pair partner at p + 8 < length - 5: inside the block.
+    uint32_t p = 0;
+    for (; end >= 8 && p <= end - 8; p += 8) {
+        uint64_t a, b;
+        std::memcpy(&a, data + p, 8);
+        std::memcpy(&b, data + p + 1, 8);
+        if (!hasZeroByte(a | b)) continue;
+        for (uint32_t q = p; q < p + 8; ++q) examine(q);
+    }
+    for (; p < end; ++p) examine(p);
+    return 0;
+}
+
+int formatTimeCode(uint32_t gopWord, LogConsole& log)
+{
+    const int hours = static_cast<int>((gopWord >> 26) & 0x1F);
+    const int minutes = static_cast<int>((gopWord >> 20) & 0x3F);
+    const int seconds = static_cast<int>((gopWord >> 13) & 0x3F);
+    const int pictures = static_cast<int>((gopWord >> 7) & 0x3F);
+    char text[32];
+    std::snprintf(text, sizeof text, " %02d:%02d:%02d.%02d ", hours, minutes, seconds, pictures);
+    log.write(text, 1);
+    return 1;
+}
