@@ -57,6 +57,8 @@ enum class SelectEnd { start, end };
 // The editing state of the new PVA.
 class CutEditor {
 public:
+    // Allocates the history and the packet list once; a failed allocation is
+    // reported and leaves the editor refusing every edit (see ready()).
     explicit CutEditor(SourceAnalyser& app);
     CutEditor(const CutEditor&) = delete;
     CutEditor& operator=(const CutEditor&) = delete;
@@ -68,6 +70,8 @@ public:
     std::string outputName;
 
     // The list shown and edited: the current level, or the empty list at level -1.
+    bool ready() const { return history && packetList.source && packetList.packet && packetList.newVideoPts && packetList.newAudioPts; }
+
     const CutList& currentList() const;
     CutList& currentListForEdit();   // only valid when currentLevel >= 0
 
@@ -78,7 +82,8 @@ public:
     void selectUnit(Pane pane, int32_t index, SelectEnd end);
     int computeTotals();
     int updateUndoButtons();
-    void resetEditor();
+    // -1 (with an error line, nothing changed) while a save is running.
+    int resetEditor();
     int32_t sourceCount() const;
     const char* currentSourceName() const;
     uint32_t currentFilePosition() const;

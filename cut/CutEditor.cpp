@@ -1,0 +1,300 @@
+#include "cut/CutEditor.h"
+
+#include "platform/Control.h"
+#include "shell/LogConsole.h"
+#include "source/SourceAnalyser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Level -1 of the history: never stored, never written. Built in zeroed static
+// storage, so that the 750 KB of columns take no room in the program file.
+alignas(CutList) unsigned char emptyListStorage[sizeof(CutList)];
+
+const CutList& emptyList()
+{
+    static const CutList* list = new (emptyListStorage) CutList;
+    return *list;
+}
+
+void copyColumns(CutList& dst, int32_t dstAt, const CutList& src, int32_t srcAt, int32_t n)
+{
+    if (n <= 0) return;
+    size_t bytes = static_cast<size_t>(n) * sizeof(int32_t);
+    std::memmove(dst.source + dstAt, src.source + srcAt, bytes);
+    std::memmove(dst.unit + dstAt, src.unit + srcAt, bytes);
+    std::memmove(dst.firstPacket + dstAt, src.firstPacket + srcAt, bytes);
+    std::memmove(dst.endPacket + dstAt, src.endPacket + srcAt, bytes);
+    std::memmove(dst.startFrame + dstAt, src.startFrame + srcAt, bytes);
+}
+
+// Copies a level; only the entries in use are worth moving.
+void copyLevel(CutList& dst, const CutList& src)
+{
+    copyColumns(dst, 0, src, 0, src.count);
+    dst.count = src.count;
+    dst.cursor = src.cursor;
+    dst.selStart = src.selStart;
+    dst.selEnd = src.selEnd;
+}
+
+template <typename T>
+void allocOnce(std::unique_ptr<T[]>& array, size_t n)
+{
+    // Plain new[] of a trivial type: the pages are only touched when used.
+    array.reset(new (std::nothrow) T[n]);
+}
+
+bool sourceUsable(const SourceAnalyser& app, int32_t s)
+{
+    return s >= 0 && s < maxSources && app.sources[s].allocated() && app.sources[s].pktCount > 0;
+}
+
+} // namespace
+
+CutEditor::CutEditor(SourceAnalyser& application) : app(application)
+{
+    history.reset(new (std::nothrow) CutHistory);
+    allocOnce(packetList.source, newPacketCapacity);
+    allocOnce(packetList.packet, newPacketCapacity);
+    allocOnce(packetList.newVideoPts, newPacketCapacity);
+    allocOnce(packetList.newAudioPts, newPacketCapacity);
+    if (!ready() && app.log) app.log->write("ERROR: OUT OF MEMORY\n", 1);
+}
+
+const CutList& CutEditor::currentList() const
+{
+    if (!history || history->currentLevel < 0) return emptyList();
+    return history->levels[history->currentLevel];
+}
+
+CutList& CutEditor::currentListForEdit() { return history->levels[history->currentLevel]; }
+
+void CutEditor::pushLevel()
+{
+    CutHistory& h = *history;
+    if (h.currentLevel > cutHistoryLevels - 2) {
+        for (int32_t k = 0; k + 1 < h.levelCount; ++k) copyLevel(h.levels[k], h.levels[k + 1]);
+        --h.levelCount;
+        --h.currentLevel;
+    }
+    if (h.currentLevel >= 0)
+        copyLevel(h.levels[h.currentLevel + 1], h.levels[h.currentLevel]);
+    else
+        h.levels[0].makeEmpty();
+    ++h.currentLevel;
+    h.levelCount = h.currentLevel + 1;
+}
+
+int CutEditor::insertSrcPicPkts(bool atEnd)
+{
+    if (!ready()) return -1;
+    pushLevel();
+    int result = -1;
+    CutList& list = currentListForEdit();
+    const int32_t s = app.currentSource;
+    const bool loaded = s >= 0 && s < app.sourceCount && s < maxSources && app.sources[s].allocated();
+    const SourceStream* src = loaded ? &app.sources[s] : nullptr;
+    const int32_t a = src ? src->selStart : -1;
+    const int32_t b = src ? src->selEnd : -1;
+    // Unit i reads cut point i + 1, so a unit at or beyond lastCutPoint has no end.
+    if (a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint && src->lastCutPoint < cutPointCapacity) {
+        if (list.count + (b - a) > cutListLimit - 1) {
+            if (app.log) app.log->write("ERROR:insertSrcPicPkts: New PVA to big\n", 1);
+        } else {
+            const int32_t n = b - a + 1;
+            const int32_t target = atEnd ? list.count : std::clamp(list.cursor, 0, list.count);
+            if (!atEnd) copyColumns(list, target + n, list, target, list.count - target);
+            for (int32_t i = a; i <= b; ++i) {
+                const int32_t k = target + i - a;
+                list.source[k] = s;
+                list.unit[k] = i;
+                list.firstPacket[k] = src->cutPointPkt[i];
+                list.endPacket[k] = src->cutPointPkt[i + 1];
+                list.startFrame[k] = src->cutPointFrame[i];
+            }
+            list.count += n;
+            result = 1;
+        }
+    }
+    // Also after a refusal: the pushed level makes undo possible.
+    updateUndoButtons();
+    computeTotals();
+    return result;
+}
+
+int CutEditor::deleteSelection(bool all)
+{
+    if (!ready()) return -1;
+    pushLevel();
+    int result = -1;
+    CutList& list = currentListForEdit();
+    if (all) {
+        list.selStart = 0;
+        list.selEnd = list.count - 1;
+    }
+    const int32_t first = list.selStart;
+    const int32_t last = std::min(list.selEnd, list.count - 1);
+    if (first >= 0 && last >= 0 && first <= last) {
+        copyColumns(list, first, list, last + 1, list.count - (last + 1));
+        list.count -= last - first + 1;
+        list.selStart = list.selEnd = -1;
+        if (list.cursor > list.count) list.cursor = std::max(list.count - 1, 0);
+        result = 1;
+    }
+    updateUndoButtons();
+    computeTotals();
+    return result;
+}
+
+int CutEditor::undo()
+{
+    if (!history) return -1;
+    if (history->currentLevel > -1) --history->currentLevel;
+    updateUndoButtons();
+    computeTotals();
+    return 1;
+}
+
+int CutEditor::redo()
+{
+    if (!history) return -1;
+    if (history->currentLevel < history->levelCount - 1) ++history->currentLevel;
+    updateUndoButtons();
+    computeTotals();
+    return 1;
+}
+
+void CutEditor::selectUnit(Pane pane, int32_t index, SelectEnd end)
+{
+    int32_t* selStart = nullptr;
+    int32_t* selEnd = nullptr;
+    if (pane == Pane::source) {
+        const int32_t s = app.currentSource;
+        if (s < 0 || s >= maxSources) return;
+        SourceStream& src = app.sources[s];
+        if (index < 0 || index >= src.lastCutPoint) return;
+        selStart = &src.selStart;
+        selEnd = &src.selEnd;
+    } else {
+        if (history && history->currentLevel >= 0) {
+            CutList& list = currentListForEdit();
+            if (index >= 0 && index < list.count) {
+                selStart = &list.selStart;
+                selEnd = &list.selEnd;
+            }
+        }
+        if (!selStart) {
+            computeTotals();
+            return;
+        }
+    }
+
+    if (end == SelectEnd::start) {
+        if (index > *selEnd)
+            *selStart = *selEnd = index;
+        else
+            *selStart = index;
+    } else {
+        if (index < *selStart)
+            *selStart = *selEnd = index;
+        else
+            *selEnd = index;
+    }
+    if (pane == Pane::list) computeTotals();
+}
+
+int CutEditor::computeTotals()
+{
+    const CutList& list = currentList();
+    uint64_t total = 0, selected = 0;
+    double seconds = 0;
+    for (int32_t j = 0; j < list.count; ++j) {
+        const int32_t s = list.source[j];
+        if (!sourceUsable(app, s)) continue;
+        const SourceStream& src = app.sources[s];
+        const int32_t first = std::max(list.firstPacket[j], 0);
+        const int32_t end = std::min(list.endPacket[j], src.pktCount);
+        uint64_t bytes = 0;
+        for (int32_t k = first; k < end; ++k) bytes += src.pktHeader[k].length;
+        total += bytes;
+        if (list.selStart <= j && j <= list.selEnd) {
+            selected += bytes;
+            const int32_t last = src.pktCount - 1;
+            const uint32_t from = src.vPts[std::min(first, last)];
+            const uint32_t to = src.vPts[std::clamp(list.endPacket[j], 0, last)];
+            seconds += static_cast<uint32_t>(to - from) / 90000.0;
+        }
+    }
+    totalMB = static_cast<double>(total) / 1048576.0;
+    selectedMB = static_cast<double>(selected) / 1048576.0;
+    selectedSeconds = seconds;
+    return 1;
+}
+
+int CutEditor::updateUndoButtons()
+{
+    platform::Control* undoButton = app.settings.undoButton;
+    platform::Control* redoButton = app.settings.redoButton;
+    if (!undoButton || !redoButton) return -1;
+    const int32_t levelCount = history ? history->levelCount : 0;
+    const int32_t currentLevel = history ? history->currentLevel : -1;
+    if (levelCount == 0) {
+        undoButton->enable(false);
+        redoButton->enable(false);
+    } else if (levelCount == currentLevel + 1) {
+        undoButton->enable(true);
+        redoButton->enable(false);
+    } else {
+        undoButton->enable(true);
+        redoButton->enable(true);
+    }
+    return 1;
+}
+
+int CutEditor::resetEditor()
+{
+    // The save reads the source index and the packet list packet by packet.
+    if (app.saveRunning != 0) {
+        if (app.log) app.log->write("ERROR: can't reset the sources while a save is running\n", 1);
+        return -1;
+    }
+    packetList.numOfAVpkt = 0;
+    for (SourceStream& src : app.sources) src.resetIndex();
+    if (history) {
+        for (CutList& level : history->levels) level.makeEmpty();
+        history->currentLevel = -1;
+        history->levelCount = 0;
+    }
+    if (app.settings.mainWindow) app.settings.mainWindow->invalidate(true);
+    app.currentSource = 0;
+    app.sourceCount = 0;
+    computeTotals();
+    return 1;
+}
+
+int32_t CutEditor::sourceCount() const { return app.sourceCount; }
+
+const char* CutEditor::currentSourceName() const
+{
+    const int32_t s = app.currentSource;
+    if (s < 0 || s >= maxSources) return "";
+    return app.sources[s].fileName.c_str();
+}
+
+uint32_t CutEditor::currentFilePosition() const
+{
+    const int32_t s = app.currentSource;
+    if (app.sourceCount <= 0 || s < 0 || s >= maxSources) return 0;
+    const SourceStream& src = app.sources[s];
+    // lastCutPoint 0 cannot tell one cut point from none; the unused slot would be
+    // uninitialised, so both count as "no cut point".
+    if (!src.allocated() || src.lastCutPoint <= 0 || src.pktCount <= 0) return 0;
+    const int32_t cursor = std::clamp(src.cursor, 0, std::min(src.lastCutPoint, cutPointCapacity - 1));
+    const int32_t pkt = src.cutPointPkt[cursor];
+    if (pkt < 0 || pkt >= src.pktCount) return 0;
+    return src.pktPos[pkt];
+}
