@@ -265,5 +265,9 @@ uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB)
 bool deleteFile(const char* path)
 {
     if (!path) return false;
+    struct stat st;
+    if (::lstat(path, &st) != 0) return errno == ENOENT;
+    if (S_ISDIR(st.st_mode)) return false;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return true;
     return ::unlink(path) == 0 || errno == ENOENT;
 }

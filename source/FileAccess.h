@@ -31,7 +31,10 @@ int closeFile(FileHandle h);
 // "Error: Can't get file size\n". When over4GiB is given it tells whether the
 // real size is 4 GiB or more (the 32-bit result has then wrapped).
 uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB = nullptr);
-// Removes a file; true when it is gone afterwards (or was not there).
+// Removes a file before it is written anew; true when nothing of old contents
+// stands in the way afterwards: the file is gone, was not there, or is a device or
+// pipe (written as it is, never removed: a save to /dev/null must not take
+// /dev/null away). A directory is not removed: false.
 bool deleteFile(const char* path);
 
 // Seam for tests: counts system calls and injects failures. It covers the plain

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <memory>
 #include <unistd.h>
 
@@ -109,6 +110,12 @@ TEST_F(FileAccessTest, FileSizeMessagesAndFourGiB)
     EXPECT_FALSE(testsupport::fileExists(p));
     EXPECT_TRUE(deleteFile(p.c_str())) << "already gone counts as gone";
     EXPECT_FALSE(deleteFile(dir.path().c_str()));
+
+    // A pipe (like a device) is written as it is and never removed.
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(deleteFile(fifo.c_str()));
+    EXPECT_TRUE(testsupport::fileExists(fifo));
 }
 
 TEST_F(FileAccessTest, InjectedReadFailureDeliversUpToTheMark)
