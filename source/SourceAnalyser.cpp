@@ -38,15 +38,3 @@ int SourceAnalyser::allocSourceArrays(int slot)
     s.pktCount = 0;
     return ok ? 1 : -1;
 }
-
-void SourceAnalyser::selectPreviousSource()
-{
-    if (currentSource > 0) --currentSource;
-    if (onCurrentSourceChanged) onCurrentSourceChanged();
-}
-
-void SourceAnalyser::selectNextSource()
-{
-    if (currentSource + 1 < sourceCount) ++currentSource;
-    if (onCurrentSourceChanged) onCurrentSourceChanged();
-}

@@ -1,0 +1,35 @@
+// Choosing a source file and switching between the loaded sources.
+#include "source/SourceSelection.h"
+
+#include "platform/FileDialog.h"
+#include "source/SourceAnalyser.h"
+
+#include <string>
+
+int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog)
+{
+    if (!dialog) return -1;
+    platform::FileDialog::Request request;
+    request.title = "set PVA file";
+    request.filters = {{"*.pva *.pav", "*.pva;*.pav"}, {"*.* ", "*.*"}};
+    request.maxPathLength = 1023;
+    request.mustExist = true;
+    request.pathMustExist = true;
+    std::string path;
+    if (!dialog->openFile(request, path)) return -1;
+    // A failed scan has written its own messages.
+    app.scanSource(path.c_str(), withLog);
+    return 1;
+}
+
+void SourceAnalyser::selectPreviousSource()
+{
+    if (currentSource > 0) --currentSource;
+    if (onCurrentSourceChanged) onCurrentSourceChanged();
+}
+
+void SourceAnalyser::selectNextSource()
+{
+    if (currentSource + 1 < sourceCount) ++currentSource;
+    if (onCurrentSourceChanged) onCurrentSourceChanged();
+}

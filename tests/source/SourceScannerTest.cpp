@@ -1,0 +1,408 @@
+#include "platform/fake/Fakes.h"
+#include "shell/LogConsole.h"
+#include "source/BufferedReader.h"
+#include "source/SourceAnalyser.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+using namespace testsupport;
+using platform::fake::FakeControl;
+using platform::fake::ScopedFakeHost;
+
+namespace {
+
+const std::vector<uint8_t> pad(16, 0xFF);
+std::vector<uint8_t> pic(int type) { return concat({pictureHeader(type), pad}); }
+std::vector<uint8_t> gopI(uint32_t word = 0x00082040) { return concat({gopHeader(word), pictureHeader(1), pad}); }
+
+class Scanner : public ::testing::Test {
+protected:
+    ScopedFakeHost fakes;
+    ScratchDir dir{"scanner"};
+    LogConsole console;
+    std::string said;   // every message shown on the console
+    std::unique_ptr<SourceAnalyser> app;
+
+    void SetUp() override
+    {
+        console.attachWindow(nullptr, 1001);
+        console.setEcho([this](const char* m) { said += m; });
+        app = std::make_unique<SourceAnalyser>(&console);
+    }
+    std::string write(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        std::string p = dir.file(name);
+        writeBytes(p, bytes);
+        return p;
+    }
+    int scan(const std::string& path, int withLog = 0) { return app->scanSource(path.c_str(), withLog); }
+    const SourceStream& src(int i = 0) const { return app->sources[i]; }
+};
+
+TEST_F(Scanner, TwoPacketsMakeTimeStampsRelativeToTheFirstVideoTimeStamp)
+{
+    PacketBuilder b;
+    b.videoPts(1000, gopI()).audioPes(3000, {1, 2, 3});
+    std::string p = write("two.pva", b.bytes);
+    ASSERT_EQ(scan(p), 1);
+    const SourceStream& s = src();
+    EXPECT_EQ(app->sourceCount, 1);
+    EXPECT_EQ(app->currentSource, 0);
+    EXPECT_EQ(s.fileName, p);
+    ASSERT_EQ(s.pktCount, 2);
+    EXPECT_EQ(s.vStartPts, 1000u);
+    EXPECT_EQ(s.vPts[0], 0u);
+    EXPECT_EQ(s.vPts[1], 0u);
+    EXPECT_EQ(s.aPts[0], 0u - 1000u);   // no audio time stamp in force yet
+    EXPECT_EQ(s.aPts[1], 2000u);
+    EXPECT_EQ(s.pktPos[1], 44u);
+    EXPECT_EQ(s.pktHeader[0].length, 36);
+    EXPECT_EQ(s.picType[0], 1);
+    EXPECT_EQ(s.gopTimeCode[1], 0x00082040u);
+    EXPECT_EQ(s.scanEnd, b.bytes.size());
+    EXPECT_NE(said.find(p + ": 69 Bytes   vStartPts 3E8  vEndPts 3E8  Frames 1 \n"), std::string::npos) << said;
+}
+
+TEST_F(Scanner, StartAndEndTimeStampsFollowSmallStepsBackButNotJumps)
+{
+    PacketBuilder a;
+    a.videoPts(1000, pic(1)).videoPts(900, pic(3)).videoPts(200000, pic(2));
+    ASSERT_EQ(scan(write("a.pva", a.bytes)), 1);
+    EXPECT_EQ(src(0).vStartPts, 900u);
+    EXPECT_EQ(src(0).vEndPts, 200000u);
+    EXPECT_EQ(src(0).vPts[0], 100u);
+
+    PacketBuilder b;
+    b.videoPts(100000, pic(1)).audioPes(100500, {}).videoPts(5000, pic(1));
+    ASSERT_EQ(scan(write("b.pva", b.bytes)), 1);
+    EXPECT_EQ(src(1).vStartPts, 100000u);
+    EXPECT_EQ(src(1).vEndPts, 5000u);
+    EXPECT_EQ(src(1).vPts[2], 5000u - 100000u);
+}
+
+TEST_F(Scanner, CutPointsAtIPictures)
+{
+    PacketBuilder b;
+    b.videoPts(1000, concat({gopI(), pictureHeader(1), pad}))   // two I pictures: one cut point
+        .video({1, 2, 3})
+        .videoPts(4600, pic(2))
+        .audioPes(2000, {})
+        .videoPts(8200, gopI(0x00082140));
+    ASSERT_EQ(scan(write("i.pva", b.bytes)), 1);
+    const SourceStream& s = src();
+    ASSERT_EQ(s.lastCutPoint, 1);
+    EXPECT_EQ(s.cutPointPkt[0], 0);
+    EXPECT_EQ(s.cutPointFrame[0], 1);
+    EXPECT_EQ(s.cutPointPkt[1], 4);
+    EXPECT_EQ(s.cutPointFrame[1], 3);
+    EXPECT_EQ(s.picType[1], 0);
+    EXPECT_EQ(s.picType[2], 2);
+    EXPECT_EQ(s.gopTimeCode[3], 0x00082040u);
+    EXPECT_EQ(s.gopTimeCode[4], 0x00082140u);
+}
+
+TEST_F(Scanner, CutPointsAtEveryVideoTimeStamp)
+{
+    app->settings.cutAtIFrames = 0;
+    PacketBuilder b;
+    b.videoPts(1000, gopI())
+        .videoPts(4600, pic(3))
+        .video({1, 2, 3})
+        .videoPts(8200, {0xFF, 0xFF})      // no picture header: repeats the frame number
+        .raw(1, 0x10, {0x00, 0x01})        // too short for a time stamp: no cut point
+        .videoPts(11800, pic(2));
+    ASSERT_EQ(scan(write("all.pva", b.bytes)), 1);
+    const SourceStream& s = src();
+    ASSERT_EQ(s.lastCutPoint, 3);
+    const int32_t pkts[] = {0, 1, 3, 5}, frames[] = {0, 1, 1, 2};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(s.cutPointPkt[i], pkts[i]) << i;
+        EXPECT_EQ(s.cutPointFrame[i], frames[i]) << i;
+    }
+    EXPECT_EQ(s.vPts[4], 8200u - 1000u);
+
+    // A hand-edited value other than 0 cuts at I pictures.
+    app->settings.cutAtIFrames = 7;
+    ASSERT_EQ(scan(write("all.pva", b.bytes)), 1);
+    EXPECT_EQ(src(1).lastCutPoint, 0);
+    EXPECT_EQ(src(1).cutPointPkt[0], 0);
+}
+
+TEST_F(Scanner, PayloadsLargerThanTheBufferAndShortTimeStampFields)
+{
+    std::vector<uint8_t> big = concat({gopI(), std::vector<uint8_t>(10000, 0xFF)});
+    PacketBuilder b;
+    b.audioPes(500, {})
+        .videoPts(1000, big)
+        .raw(2, 0x10, {0, 0, 1, 0xC0, 0, 4, 0x81, 0x80, 0x05, 0x21})   // PES cut short
+        .videoPts(4600, gopI());
+    ASSERT_EQ(scan(write("big.pva", b.bytes)), 1);
+    const SourceStream& s = src();
+    ASSERT_EQ(s.pktCount, 4);
+    EXPECT_EQ(s.pktPos[2], 22u + 8 + 10036);
+    EXPECT_EQ(s.aPts[2], 500u - 1000u);   // the previous audio time stamp stays
+    EXPECT_EQ(s.vPts[3], 3600u);
+    EXPECT_EQ(s.lastCutPoint, 1);
+    EXPECT_EQ(s.cutPointPkt[1], 3);
+}
+
+TEST_F(Scanner, GarbageBeforeTheFirstPacketIsSkipped)
+{
+    PacketBuilder b;
+    b.garbage({0x00, 0x41, 0x56, 0x03, 0x41}).videoPts(1000, gopI()).audioPes(1200, {});
+    ASSERT_EQ(scan(write("g5.pva", b.bytes)), 1);
+    EXPECT_NE(said.find("ERROR: No file end but no (more) AV header found\n"
+                        "Try to repair pva file at pos 0 , mpegpkt -1  \n"
+                        "Found more AV Data at 5\n"),
+              std::string::npos)
+        << said;
+    ASSERT_EQ(src(0).pktCount, 2);
+    EXPECT_EQ(src(0).pktPos[0], 5u);
+    EXPECT_EQ(src(0).cutPointPkt[0], 0);
+
+    // A single stray byte: the packet right behind it is not lost.
+    PacketBuilder one;
+    one.garbage({0x13}).videoPts(1000, gopI()).audioPes(1200, {});
+    ASSERT_EQ(scan(write("g1.pva", one.bytes)), 1);
+    ASSERT_EQ(src(1).pktCount, 2);
+    EXPECT_EQ(src(1).pktPos[0], 1u);
+}
+
+TEST_F(Scanner, DamagedLengthDropsThePacketAndRenumbersTheRest)
+{
+    PacketBuilder b;
+    b.videoPts(1000, gopI()).video({1, 2, 3});
+    size_t pos2 = b.bytes.size();
+    b.videoPts(4600, gopI());
+    size_t pos3 = b.bytes.size();
+    b.audioPes(2000, {});
+    size_t pos4 = b.bytes.size();
+    b.videoPts(8200, gopI());
+    b.bytes[pos2 + 7] += 3;   // the next header is now 3 bytes off
+    ASSERT_EQ(scan(write("dmg.pva", b.bytes)), 1);
+    const SourceStream& s = src();
+    EXPECT_NE(said.find("Try to repair pva file at pos " + std::to_string(pos2) + " , mpegpkt 0  \n" +
+                        "Found more AV Data at " + std::to_string(pos3) + "\n"),
+              std::string::npos)
+        << said;
+    ASSERT_EQ(s.pktCount, 4);
+    EXPECT_EQ(s.pktPos[2], pos3);
+    EXPECT_EQ(s.pktPos[3], pos4);
+    ASSERT_EQ(s.lastCutPoint, 1);
+    EXPECT_EQ(s.cutPointPkt[1], 3);
+    EXPECT_EQ(s.cutPointFrame[1], 2);   // the dropped packet's picture was counted
+}
+
+TEST_F(Scanner, EndOfFileGarbageAndPartialHeaders)
+{
+    PacketBuilder b;
+    b.videoPts(1000, gopI()).audioPes(1200, {}).videoPts(4600, pic(2));
+    PacketBuilder trailing = b;
+    trailing.garbage(std::vector<uint8_t>(100, 0x33));
+    ASSERT_EQ(scan(write("t.pva", trailing.bytes)), 1);
+    EXPECT_NE(said.find("ERROR: No more AV Data Found\n"), std::string::npos);
+    EXPECT_EQ(src(0).pktCount, 2);   // the packet before the garbage is dropped
+
+    said.clear();
+    for (std::vector<uint8_t> tail : {std::vector<uint8_t>{0x41, 0x56, 0x01}, std::vector<uint8_t>(7, 0x33)}) {
+        PacketBuilder partial = b;
+        partial.garbage(tail);
+        ASSERT_EQ(scan(write("p.pva", partial.bytes)), 1);
+        EXPECT_EQ(app->current().pktCount, 3);
+    }
+    EXPECT_EQ(said.find("ERROR"), std::string::npos) << said;
+}
+
+TEST_F(Scanner, CancelFreesTheSlotForTheNextScan)
+{
+    PacketBuilder b;
+    for (int i = 0; i < 10; ++i) b.videoPts(1000 + 3600 * i, gopI());
+    std::string p = write("c.pva", b.bytes);
+    ASSERT_EQ(scan(p), 1);
+
+    fakes.pump.onServe = [this](int call) {
+        if (call == 3) app->settings.cancelRequested = 1;
+    };
+    fakes.pump.serveCalls = 0;
+    EXPECT_EQ(scan(p), -1);
+    EXPECT_EQ(fakes.pump.serveCalls, 3);
+    EXPECT_EQ(app->sourceCount, 1);
+    EXPECT_EQ(app->currentSource, 0);
+    EXPECT_EQ(app->settings.cancelRequested, 0);
+    EXPECT_EQ(src(1).pktCount, 0);
+    EXPECT_NE(said.find(p + ": 132 Bytes   vStartPts 3E8  vEndPts 2008  Frames 3 \n"), std::string::npos) << said;
+
+    const PvaPacketHeader* arrays = src(1).pktHeader.get();
+    fakes.pump.onServe = nullptr;
+    ASSERT_EQ(scan(p), 1);
+    EXPECT_EQ(app->currentSource, 1);
+    EXPECT_EQ(src(1).pktCount, 10);
+    EXPECT_EQ(src(1).pktHeader.get(), arrays);
+
+    app->settings.cancelRequested = 1;   // already set: nothing is read
+    EXPECT_EQ(scan(p), -1);
+    EXPECT_EQ(app->settings.cancelRequested, 0);
+    EXPECT_EQ(app->sourceCount, 2);
+}
+
+TEST_F(Scanner, RefusalsBeforeTheFileIsRead)
+{
+    FakeControl progress, cancel;
+    app->settings.scanProgress = &progress;
+    app->settings.scanCancelButton = &cancel;
+
+    std::string missing = dir.file("missing.pva");
+    EXPECT_EQ(scan(missing), -1);
+    EXPECT_NE(said.find("Error: Can't open " + missing + "\nERROR: can't read " + missing + "\n"), std::string::npos);
+    EXPECT_FALSE(progress.visible);
+    EXPECT_FALSE(cancel.visible);
+
+    // 4 GiB and more cannot be indexed with 32-bit offsets (a sparse file costs nothing).
+    std::string huge = dir.file("huge.pva");
+    writeBytes(huge, {});
+    ASSERT_EQ(::truncate(huge.c_str(), (off_t{1} << 32) + 10), 0);
+    said.clear();
+    EXPECT_EQ(scan(huge), -1);
+    EXPECT_EQ(said, "ERROR: " + huge + " is 4 GiB or larger, PVA files must be smaller than 4 GiB\n");
+    EXPECT_EQ(progress.showCalls, 1);
+
+    PacketBuilder b;
+    b.videoPts(1000, gopI());
+    std::string p = write("s.pva", b.bytes);
+    for (int i = 0; i < maxSources; ++i) ASSERT_EQ(scan(p), 1);
+    app->currentSource = 3;
+    said.clear();
+    EXPECT_EQ(scan(missing), -1);
+    EXPECT_EQ(said, "ERROR: To much source PVA streams\n");
+    EXPECT_EQ(app->currentSource, 3);
+    EXPECT_EQ(app->sourceCount, maxSources);
+}
+
+TEST_F(Scanner, PacketLimit)
+{
+    const uint8_t zeroLength[8] = {0x41, 0x56, 0x01, 0x00, 0x55, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> bytes;
+    bytes.reserve(8 * (maxPacketsPerSource + 1));
+    for (int32_t i = 0; i < maxPacketsPerSource; ++i) bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
+    ASSERT_EQ(scan(write("max.pva", bytes)), 1);
+    EXPECT_EQ(src(0).pktCount, maxPacketsPerSource);
+
+    bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
+    EXPECT_EQ(scan(write("over.pva", bytes)), -1);
+    EXPECT_NE(said.find("ERROR: source PVA file to big or bad PVA file format\n"), std::string::npos);
+    EXPECT_EQ(app->sourceCount, 1);
+    EXPECT_EQ(src(1).pktCount, 0);
+}
+
+TEST_F(Scanner, ScanLogHasOneLinePerPacket)
+{
+    PacketBuilder b;
+    b.videoPts(90000, gopI())
+        .audioPes(91800, {0xAA, 0xBB})
+        .audio({1, 2, 3})
+        .audioPes(80000, {0xAA, 0xBB})
+        .raw(3, 0x10, {9, 9})   // no line end of its own
+        .video({0xFF});
+    std::string p = write("log.pva", b.bytes);
+    writeBytes(p + ".txt", {'o', 'l', 'd'});
+    ASSERT_EQ(scan(p, 1), 1);
+    EXPECT_EQ(readText(p + ".txt"),
+              "pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n"
+              "000000000::00000: ID: 1 VIDEO  count:000  len:00036  0000 PTS: 90000  0000   GOP:  00:00:01.00  "
+              "Fr:12: 0 f   ->1\n"
+              "000000044::00001: ID: 2 AUDIO  count:001  len:00016       PTS: 91800 0020 <- Audio with PES\n"
+              "000000068::00002: ID: 2 AUDIO  count:002  len:00003  \n"
+              "000000079::00003: ID: 2 AUDIO  count:003  len:00016       PTS: 80000 -0111 <- Audio with PES\n"
+              "000000103::00004: count:004  len:00002  "
+              "000000113::00005: ID: 1 VIDEO  count:005  len:00001  \n");
+    EXPECT_EQ(said, "Creating Scan Log: " + p + ".txt\n" + p + ": 122 Bytes   vStartPts 15F90  vEndPts 15F90  Frames 1 \n");
+    EXPECT_FALSE(console.fileCopy());
+    EXPECT_TRUE(console.display());
+}
+
+TEST_F(Scanner, WindowFeedbackWhileScanning)
+{
+    FakeControl progress, cancel, info;
+    app->settings.scanProgress = &progress;
+    app->settings.scanCancelButton = &cancel;
+    app->settings.sourceInfoLine = &info;
+    fakes.clock.stepMs = 125;
+    int visibleDuringScan = 0;
+    fakes.pump.onServe = [&](int) { visibleDuringScan += progress.visible && cancel.visible; };
+
+    PacketBuilder b;   // 64 packets of 64 KiB: 4 MiB
+    for (int i = 0; i < 64; ++i) b.raw(1, 0, std::vector<uint8_t>(65528, 0xFF));
+    ASSERT_EQ(scan(write("feedback.pva", b.bytes)), 1);
+
+    EXPECT_EQ(fakes.pump.serveCalls, 64);
+    EXPECT_EQ(visibleDuringScan, 64);
+    EXPECT_FALSE(progress.visible);
+    EXPECT_FALSE(cancel.visible);
+    EXPECT_EQ(progress.rangeLow, 0);
+    EXPECT_EQ(progress.rangeHigh, 100);
+    ASSERT_EQ(progress.positions.size(), 65u);   // 0 at the start, then one per packet
+    EXPECT_EQ(progress.positions[1], 1);         // 1/64 is 1.56 %
+    EXPECT_EQ(progress.positions[32], 50);
+    EXPECT_EQ(progress.positions.back(), 100);
+    // One clock reading per packet, 125 ms apart: a line every 5 packets.
+    ASSERT_EQ(info.texts.size(), 12u);
+    EXPECT_EQ(info.texts[0], "Scan PVA    0MB  0.50 MB/s");
+    EXPECT_EQ(info.texts[11], "Scan PVA    4MB  0.50 MB/s");
+}
+
+TEST_F(Scanner, BothReadersBuildTheSameIndex)
+{
+    // Over 8 MiB, so that the read-ahead forms and refills windows, with repairs
+    // inside and across them.
+    PacketBuilder b;
+    uint32_t pts = 50000;
+    for (int gop = 0; gop < 150; ++gop) {
+        b.videoPts(pts, concat({gopI(0x00080000 + gop), std::vector<uint8_t>(gop % 7 == 0 ? 9000 : 5000, 0xEE)}));
+        for (int k = 0; k < 10; ++k) {
+            b.audioPes(pts + 2160 * k, std::vector<uint8_t>(500, 0x11));
+            b.video(std::vector<uint8_t>(6000, 0x22));
+            b.videoPts(pts + 3600 * (k + 1), pic(k % 3 ? 3 : 2));
+        }
+        if (gop % 10 == 3) b.garbage({0x41, 0x41, 0x56, 0x07, 0x00});
+        if (gop % 10 == 6) b.raw(3, 0x10, {}).raw(1, 0, {});
+        pts += 36000;
+    }
+    ASSERT_GT(b.bytes.size(), 8u << 20);
+    std::string p = write("mix.pva", b.bytes);
+    app->settings.fastBufferScan = 1;
+    ASSERT_EQ(scan(p), 1);
+    std::string saidBuffered = said;
+    said.clear();
+    app->settings.fastBufferScan = 0;
+    ASSERT_EQ(scan(p), 1);
+    EXPECT_FALSE(bufferedReaderState().open);
+    EXPECT_EQ(said, saidBuffered);
+    EXPECT_NE(said.find("Found more AV Data"), std::string::npos);
+
+    const SourceStream &x = src(0), &y = src(1);
+    ASSERT_EQ(x.pktCount, y.pktCount);
+    EXPECT_GT(x.pktCount, 4000);
+    EXPECT_EQ(x.vStartPts, y.vStartPts);
+    EXPECT_EQ(x.vEndPts, y.vEndPts);
+    EXPECT_EQ(x.scanEnd, y.scanEnd);
+    int differing = 0;
+    for (int32_t k = 0; k < x.pktCount; ++k) {
+        differing += std::memcmp(&x.pktHeader[k], &y.pktHeader[k], 8) != 0 || x.picType[k] != y.picType[k] ||
+                     x.vPts[k] != y.vPts[k] || x.aPts[k] != y.aPts[k] || x.gopTimeCode[k] != y.gopTimeCode[k] ||
+                     x.pktPos[k] != y.pktPos[k];
+    }
+    EXPECT_EQ(differing, 0);
+    ASSERT_EQ(x.lastCutPoint, y.lastCutPoint);
+    EXPECT_EQ(x.lastCutPoint, 149);
+    for (int32_t i = 0; i <= x.lastCutPoint; ++i) {
+        EXPECT_EQ(x.cutPointPkt[i], y.cutPointPkt[i]);
+        EXPECT_EQ(x.cutPointFrame[i], y.cutPointFrame[i]);
+    }
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+#include "platform/fake/Fakes.h"
+#include "shell/LogConsole.h"
+#include "source/SourceAnalyser.h"
+#include "source/SourceSelection.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct Selection : ::testing::Test {
+    platform::fake::ScopedFakeHost fakes;
+    platform::fake::FakeFileDialog dialog;
+    ScratchDir dir{"selection"};
+    LogConsole console;
+    std::string said;
+    std::unique_ptr<SourceAnalyser> app;
+    std::string recording;
+
+    void SetUp() override
+    {
+        console.attachWindow(nullptr, 1001);
+        console.setEcho([this](const char* m) { said += m; });
+        app = std::make_unique<SourceAnalyser>(&console);
+        PacketBuilder b;
+        b.videoPts(1000, concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(16, 0xFF)}));
+        recording = dir.file("r.pva");
+        writeBytes(recording, b.bytes);
+    }
+};
+
+TEST_F(Selection, DialogAsksForAnExistingPvaFileAndScansIt)
+{
+    dialog.cancel = true;
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 0), -1);
+    EXPECT_EQ(app->sourceCount, 0);
+    EXPECT_TRUE(said.empty());
+
+    dialog.cancel = false;
+    dialog.answer = recording;
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 1), 1);
+    EXPECT_EQ(app->sourceCount, 1);
+    EXPECT_TRUE(fileExists(recording + ".txt"));   // withLog reaches the scan
+
+    ASSERT_EQ(dialog.requests.size(), 2u);
+    const auto& r = dialog.requests[1];
+    EXPECT_EQ(r.title, "set PVA file");
+    ASSERT_EQ(r.filters.size(), 2u);
+    EXPECT_EQ(r.filters[0].shown, "*.pva *.pav");
+    EXPECT_EQ(r.filters[0].pattern, "*.pva;*.pav");
+    EXPECT_EQ(r.filters[1].shown, "*.* ");
+    EXPECT_EQ(r.filters[1].pattern, "*.*");
+    EXPECT_TRUE(r.mustExist);
+    EXPECT_TRUE(r.pathMustExist);
+    EXPECT_EQ(r.maxPathLength, 1023);
+
+    // A chosen file counts as chosen even when the scan refuses it.
+    app->sourceCount = maxSources;
+    said.clear();
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 0), 1);
+    EXPECT_EQ(said, "ERROR: To much source PVA streams\n");
+    EXPECT_EQ(openSourceDialog(*app, nullptr, 0), -1);
+}
+
+TEST_F(Selection, PreviousAndNextStopAtTheEnds)
+{
+    int hooks = 0;
+    app->onCurrentSourceChanged = [&] { ++hooks; };
+    app->selectNextSource();   // nothing loaded
+    EXPECT_EQ(app->currentSource, 0);
+    app->sourceCount = 2;
+    app->selectPreviousSource();
+    EXPECT_EQ(app->currentSource, 0);
+    app->selectNextSource();
+    app->selectNextSource();
+    EXPECT_EQ(app->currentSource, 1);
+    EXPECT_EQ(hooks, 4);
+}
+
+} // namespace
