@@ -1,4 +1,277 @@
-// Placeholder until the cut commands land.
+// orvane-cli cut and list-mpeg.
 #include "cli/Commands.h"
-int runCut(CliContext&, int, char**) { return usageError("cut is not available yet"); }
-int runListMpeg(CliContext&, int, char**) { return usageError("list-mpeg is not available yet"); }
+#include "cut/CutEditor.h"
+#include "output/MpegListing.h"
+#include "output/OutputWriter.h"
+#include "shell/LogConsole.h"
+#include "source/SourceAnalyser.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class EditKind { add, addByTime, insert, remove, undo, redo, select };
+
+struct Edit {
+    EditKind kind;
+    const char* option = nullptr;   // as given, for messages
+    const char* text = "";
+    int source = 0;
+    int32_t first = 0, last = 0;   // units, or list entries
+    uint32_t fromMs = 0, toMs = 0; // addByTime
+    int32_t position = 0;          // insert
+};
+
+// A decimal number of at most 9 digits; advances p past it.
+bool parseNumber(const char*& p, int32_t& value)
+{
+    if (*p < '0' || *p > '9') return false;
+    int64_t v = 0;
+    int digits = 0;
+    while (*p >= '0' && *p <= '9') {
+        if (++digits > 9) return false;
+        v = v * 10 + (*p++ - '0');
+    }
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool parseRange(const char*& p, int32_t& a, int32_t& b)
+{
+    if (!parseNumber(p, a) || *p++ != '-' || !parseNumber(p, b)) return false;
+    return a <= b;
+}
+
+// HH:MM:SS with optional .mmm (one to three digits of a second) into milliseconds.
+bool parseTime(const char*& p, uint32_t& ms)
+{
+    int32_t h, m, s;
+    if (!parseNumber(p, h) || *p++ != ':' || !parseNumber(p, m) || *p++ != ':' || !parseNumber(p, s)) return false;
+    if (m > 59 || s > 59 || h > 13) return false;   // 2^32 ticks are 13 h 15 min
+    uint32_t fraction = 0;
+    if (*p == '.') {
+        ++p;
+        int digits = 0;
+        uint32_t scale = 100;
+        while (*p >= '0' && *p <= '9') {
+            if (++digits > 3) return false;
+            fraction += static_cast<uint32_t>(*p++ - '0') * scale;
+            scale /= 10;
+        }
+        if (digits == 0) return false;
+    }
+    ms = ((static_cast<uint32_t>(h) * 60 + static_cast<uint32_t>(m)) * 60 + static_cast<uint32_t>(s)) * 1000 + fraction;
+    return true;
+}
+
+// "S:A-B", "S@T0-T1" (add only) or "S:A-B@P" (insert).
+bool parseSourceRange(const char* arg, Edit& e, bool withPosition)
+{
+    const char* p = arg;
+    int32_t s;
+    if (!parseNumber(p, s)) return false;
+    e.source = s;
+    if (*p == '@' && !withPosition) {
+        ++p;
+        if (!parseTime(p, e.fromMs) || *p++ != '-' || !parseTime(p, e.toMs) || e.fromMs >= e.toMs) return false;
+        e.kind = EditKind::addByTime;
+        return *p == 0;
+    }
+    if (*p++ != ':' || !parseRange(p, e.first, e.last)) return false;
+    if (withPosition && (*p++ != '@' || !parseNumber(p, e.position))) return false;
+    return *p == 0;
+}
+
+bool parseListRange(const char* arg, Edit& e)
+{
+    const char* p = arg;
+    return parseRange(p, e.first, e.last) && *p == 0;
+}
+
+// Sets a pane's selection to first..last the way the two mouse buttons do.
+void select(CutEditor& editor, Pane pane, int32_t first, int32_t last)
+{
+    editor.selectUnit(pane, first, SelectEnd::start);
+    editor.selectUnit(pane, last, SelectEnd::end);
+}
+
+bool checkSource(CliContext& ctx, const Edit& e)
+{
+    if (e.source >= ctx.app.sourceCount) {
+        std::fprintf(stderr, "orvane-cli: %s %s: there is no source %d (%d loaded)\n", e.option, e.text, e.source,
+                     ctx.app.sourceCount);
+        return false;
+    }
+    return true;
+}
+
+bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, bool atEnd)
+{
+    SourceStream& src = ctx.app.sources[e.source];
+    if (last >= src.lastCutPoint) {
+        std::fprintf(stderr, "orvane-cli: %s %s: source %d has units 0-%d\n", e.option, e.text, e.source,
+                     src.lastCutPoint - 1);
+        return false;
+    }
+    ctx.app.currentSource = e.source;
+    select(ctx.editor, Pane::source, first, last);
+    return ctx.editor.insertSrcPicPkts(atEnd) == 1;
+}
+
+// The units whose cut points lie in [from, to) of the source's own time line, each
+// run of consecutive units as one addition.
+bool addUnitsByTime(CliContext& ctx, const Edit& e)
+{
+    const SourceStream& src = ctx.app.sources[e.source];
+    const uint64_t from = static_cast<uint64_t>(e.fromMs) * 90;
+    const uint64_t to = static_cast<uint64_t>(e.toMs) * 90;
+    bool any = false;
+    int32_t runStart = -1;
+    for (int32_t u = 0; u <= src.lastCutPoint; ++u) {
+        bool inside = false;
+        if (u < src.lastCutPoint) {
+            const uint32_t t = src.vPts[src.cutPointPkt[u]];
+            inside = t >= from && t < to;
+        }
+        if (inside && runStart < 0) runStart = u;
+        if (!inside && runStart >= 0) {
+            if (!addUnits(ctx, e, runStart, u - 1, true)) return false;
+            any = true;
+            runStart = -1;
+        }
+    }
+    if (!any)
+        std::fprintf(stderr, "orvane-cli: %s %s: no cut unit of source %d starts in that span\n", e.option, e.text,
+                     e.source);
+    return any;
+}
+
+bool applyEdit(CliContext& ctx, const Edit& e)
+{
+    CutEditor& editor = ctx.editor;
+    switch (e.kind) {
+    case EditKind::add:
+        return checkSource(ctx, e) && addUnits(ctx, e, e.first, e.last, true);
+    case EditKind::addByTime:
+        return checkSource(ctx, e) && addUnitsByTime(ctx, e);
+    case EditKind::insert: {
+        if (!checkSource(ctx, e)) return false;
+        const int32_t count = editor.currentList().count;
+        if (e.position > count) {
+            std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
+            return false;
+        }
+        if (editor.history && editor.history->currentLevel >= 0) editor.currentListForEdit().cursor = e.position;
+        return addUnits(ctx, e, e.first, e.last, false);
+    }
+    case EditKind::remove:
+    case EditKind::select: {
+        const int32_t count = editor.currentList().count;
+        if (e.last >= count) {
+            std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
+            return false;
+        }
+        select(editor, Pane::list, e.first, e.last);
+        return e.kind == EditKind::select || editor.deleteSelection(false) == 1;
+    }
+    case EditKind::undo:
+        return editor.undo() == 1;
+    case EditKind::redo:
+        return editor.redo() == 1;
+    }
+    return false;
+}
+
+} // namespace
+
+int runCut(CliContext& ctx, int argc, char** argv)
+{
+    const char* output = nullptr;
+    int selectionOnly = 0;
+    std::vector<Edit> edits;
+    std::vector<const char*> sources;
+
+    for (int i = 0; i < argc; ++i) {
+        const char* a = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (!std::strcmp(a, "--")) {
+            for (++i; i < argc; ++i) sources.push_back(argv[i]);
+            break;
+        }
+        if (!std::strcmp(a, "-o") || !std::strcmp(a, "--output")) {
+            output = value();
+            if (!output || !*output) return usageError("cut: %s needs a file name", a);
+            continue;
+        }
+        Edit e{EditKind::add, a};
+        if (!std::strcmp(a, "--add") || !std::strcmp(a, "--insert")) {
+            const bool insert = a[2] == 'i';
+            e.kind = insert ? EditKind::insert : EditKind::add;
+            e.text = value();
+            if (!e.text || !parseSourceRange(e.text, e, insert)) {
+                return usageError(insert ? "cut: --insert needs S:A-B@P"
+                                         : "cut: --add needs S:A-B or S@HH:MM:SS-HH:MM:SS");
+            }
+            edits.push_back(e);
+            continue;
+        }
+        if (!std::strcmp(a, "--delete") || !std::strcmp(a, "--select")) {
+            e.kind = a[2] == 'd' ? EditKind::remove : EditKind::select;
+            e.text = value();
+            if (!e.text || !parseListRange(e.text, e)) return usageError("cut: %s needs A-B", a);
+            edits.push_back(e);
+            continue;
+        }
+        if (!std::strcmp(a, "--undo") || !std::strcmp(a, "--redo")) {
+            e.kind = a[2] == 'u' ? EditKind::undo : EditKind::redo;
+            edits.push_back(e);
+            continue;
+        }
+        if (!std::strcmp(a, "--selection-only")) {
+            selectionOnly = 1;
+            continue;
+        }
+        if (a[0] == '-' && a[1] != 0) return usageError("cut: unknown option %s", a);
+        sources.push_back(a);
+    }
+    if (!output) return usageError("cut needs -o OUT");
+    if (sources.empty()) return usageError("cut needs at least one SOURCE");
+    bool adds = false;
+    for (const Edit& e : edits)
+        adds |= e.kind == EditKind::add || e.kind == EditKind::addByTime || e.kind == EditKind::insert;
+    if (!adds) return usageError("cut needs at least one --add or --insert");
+    if (static_cast<int>(sources.size()) > maxSources) return usageError("cut takes at most %d sources", maxSources);
+
+    // Slots 0..n-1 in argument order: the edits name sources by slot.
+    for (const char* path : sources) {
+        if (ctx.app.scanSource(path, 0) != 1) return 1;
+    }
+    for (const Edit& e : edits) {
+        if (!applyEdit(ctx, e)) {
+            std::fprintf(stderr, "orvane-cli: %s %s failed; nothing saved\n", e.option, e.text);
+            return 1;
+        }
+    }
+
+    const CutList& list = ctx.editor.currentList();
+    if (list.count == 0) {
+        std::fputs("orvane-cli: the new PVA is empty; nothing saved\n", stderr);
+        return 1;
+    }
+    if (selectionOnly && (list.selStart < 0 || list.selEnd < 0)) {
+        std::fputs("orvane-cli: --selection-only without a list selection (--select A-B); nothing saved\n", stderr);
+        return 1;
+    }
+    ctx.editor.outputName = output;
+    return saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly) == 1 ? 0 : 1;
+}
+
+int runListMpeg(CliContext& ctx, int argc, char** argv)
+{
+    if (argc != 1) return usageError("list-mpeg needs exactly one FILE");
+    return listMpegFile(ctx.log, argv[0]) == 1 ? 0 : 1;
+}

@@ -1,0 +1,129 @@
+#include "output/MpegListing.h"
+
+#include "platform/FileDialog.h"
+#include "shell/LogConsole.h"
+#include "source/FileAccess.h"
+#include "source/PictureAnalysis.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+struct PictureCounters {
+    int32_t iCount = 0;
+    int32_t pictures = 0;
+    int32_t gops = 0;
+    uint8_t pictureType = 0;
+    uint32_t gopWord = 0;
+};
+
+// analysePictures prints the position of a picture within the block it is given.
+// A part read after the first goes through this relay, which turns those
+// positions into file positions before the lines reach the real console.
+void analysePart(const uint8_t* data, uint32_t length, uint64_t fileOffset, PictureCounters& c, LogConsole& log)
+{
+    if (fileOffset == 0) {
+        analysePictures(data, length, c.iCount, c.pictures, c.gops, c.pictureType, c.gopWord, 2, log);
+        return;
+    }
+    auto relay = std::make_unique<LogConsole>();
+    relay->attachWindow(nullptr, 0);
+    relay->setEcho([&log, fileOffset](const char* message) {
+        if (std::strncmp(message, " Fr:", 4) != 0) {
+            log.write(message, 1);
+            return;
+        }
+        char* rest = nullptr;
+        const unsigned long long position = std::strtoull(message + 4, &rest, 10);
+        std::string line = " Fr:" + std::to_string(position + fileOffset) + rest;
+        log.write(line.c_str(), 1);
+    });
+    analysePictures(data, length, c.iCount, c.pictures, c.gops, c.pictureType, c.gopWord, 2, *relay);
+}
+
+bool isGopStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0xB8; }
+
+} // namespace
+
+int listMpegFile(LogConsole& log, const char* path)
+{
+    FileHandle file = openFile(path, "rb");
+    if (!file) {
+        std::string text = "ERROR: can't read ";
+        text += path ? path : "";
+        text += "\n";
+        log.write(text.c_str(), 1);
+        return -1;
+    }
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[mpegListingBufferSize]);
+    if (!buffer) {
+        char message[64];
+        std::snprintf(message, sizeof message, "ERROR: Can't malloc %u bytes\n", mpegListingBufferSize);
+        log.write(message, 1);
+        closeFile(file);
+        return -1;
+    }
+
+    log.setFileName("out.txt");
+    log.setFileCopy(1);
+    log.setDisplay(0);
+    deleteFile("out.txt");
+
+    // A file larger than the buffer is listed in parts. The analysis only looks
+    // at start codes that have their following bytes in the block, so the end of
+    // each part is carried over and searched again with the next one; the cut is
+    // placed so that no position is searched twice and none is left out.
+    PictureCounters counters;
+    uint64_t total = 0;
+    uint64_t partOffset = 0;
+    uint32_t carried = 0;
+    seekFile(file, 0, 0);
+    for (;;) {
+        const uint32_t got = readFile(buffer.get() + carried, 1, mpegListingBufferSize - carried, file);
+        total += got;
+        const uint32_t n = carried + got;
+        if (n < mpegListingBufferSize) {
+            analysePart(buffer.get(), n, partOffset, counters, log);
+            break;
+        }
+        // Positions up to q are searched here (length q + 7). A GOP header at the
+        // last searched position would lack the end of its word, so q is never one.
+        uint32_t q = n - 8;
+        if (isGopStartCode(buffer.get() + q)) --q;
+        analysePart(buffer.get(), q + 7, partOffset, counters, log);
+        carried = n - (q + 1);
+        std::memmove(buffer.get(), buffer.get() + q + 1, carried);
+        partOffset += q + 1;
+    }
+
+    char summary[96];
+    std::snprintf(summary, sizeof summary, "\nSize: %llu Frames %d\n", static_cast<unsigned long long>(total),
+                  counters.pictures);
+    log.write(summary, 1);
+    log.setFileCopy(0);
+    log.setDisplay(1);
+
+    buffer.reset();
+    closeFile(file);
+    return 1;
+}
+
+int openMpegFileDialog(LogConsole& log, platform::FileDialog* dialog)
+{
+    if (!dialog) return -1;
+    platform::FileDialog::Request request;
+    request.title = "set PVA file";
+    request.filters = {{".mpg file", "*.mpg"}, {"*.*", "*.*"}};
+    request.maxPathLength = 1023;
+    request.mustExist = true;
+    request.pathMustExist = true;
+    std::string path;
+    if (!dialog->openFile(request, path)) return -1;
+    listMpegFile(log, path.c_str());
+    return 1;
+}

@@ -1,0 +1,419 @@
+#include "output/OutputWriter.h"
+
+#include "cut/CutEditor.h"
+#include "output/StreamAssembler.h"
+#include "platform/Control.h"
+#include "platform/FileDialog.h"
+#include "platform/Host.h"
+#include "shell/LogConsole.h"
+#include "shell/Settings.h"
+#include "source/FileAccess.h"
+#include "source/PvaPacket.h"
+#include "source/SourceAnalyser.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Formats and writes one console line; the text may hold paths of any length.
+void say(LogConsole* log, const char* format, ...)
+{
+    if (!log) return;
+    va_list ap;
+    va_start(ap, format);
+    va_list again;
+    va_copy(again, ap);
+    char small[512];
+    int n = std::vsnprintf(small, sizeof small, format, ap);
+    va_end(ap);
+    if (n < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<size_t>(n) < sizeof small) {
+        va_end(again);
+        log->write(small, 1);
+        return;
+    }
+    std::vector<char> big(static_cast<size_t>(n) + 1);
+    std::vsnprintf(big.data(), big.size(), format, again);
+    va_end(again);
+    log->write(big.data(), 1);
+}
+
+// Keeps resetEditor away from the sources while the save reads them.
+class SaveRunningGuard {
+public:
+    explicit SaveRunningGuard(SourceAnalyser& app) : app_(app), before_(app.saveRunning) { app_.saveRunning = 1; }
+    ~SaveRunningGuard() { app_.saveRunning = before_; }
+    SaveRunningGuard(const SaveRunningGuard&) = delete;
+    SaveRunningGuard& operator=(const SaveRunningGuard&) = delete;
+
+private:
+    SourceAnalyser& app_;
+    int32_t before_;
+};
+
+// The name of the loaded source that `output` would overwrite, or null.
+const char* clashingSource(const SourceAnalyser& app, const std::string& output)
+{
+    for (int32_t s = 0; s < app.sourceCount && s < maxSources; ++s) {
+        const std::string& src = app.sources[s].fileName;
+        if (!src.empty() && sameFile(output, src)) return src.c_str();
+    }
+    return nullptr;
+}
+
+// One run of saveNewStream. The options are taken once at the start: a setup
+// dialog applied in the middle of a save must not change the format half way.
+class NewPvaWriter {
+public:
+    NewPvaWriter(CutEditor& editor, std::string baseName)
+        : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings),
+          baseName_(std::move(baseName))
+    {
+        split_ = options_.splitPvaDstFile == 1;
+        // (size - 4) MiB taken modulo 2^32, as a 32-bit size would wrap.
+        splitThreshold_ = (static_cast<uint32_t>(options_.splitPvaDstFileSizeMB) - 4u) * 1048576u;
+    }
+
+    int run();
+
+private:
+    bool copyPacket(uint32_t i);
+    bool flush(bool forced);
+    std::string currentFileName() { return split_ ? partFileName(baseName_, fileNumber_) : baseName_; }
+    void showRate();
+    void cleanUp();
+
+    CutEditor& editor_;
+    SourceAnalyser& app_;
+    LogConsole* log_;
+    const Settings options_;
+    std::string baseName_;
+    bool split_ = false;
+    uint32_t splitThreshold_ = 0;
+
+    std::unique_ptr<uint8_t[]> buffer_;
+    uint32_t fill_ = 0;
+    uint8_t videoCounter_ = 0;
+    uint8_t audioCounter_ = 0;
+    int32_t openSource_ = -1;
+    FileHandle sourceFile_ = nullptr;
+    uint32_t readPosition_ = 0;
+    bool readPositionKnown_ = false;
+    int fileNumber_ = 0;
+    bool newFile_ = true;
+    // Sizes of several GiB are possible when sources are joined.
+    uint64_t bytesInFile_ = 0;
+    uint64_t bytesWritten_ = 0;
+    // A forced flush ended the current file in the middle of a picture: the next
+    // flush continues that file, whatever its size, so that every part still ends
+    // just after the first packet of a picture.
+    bool continuing_ = false;
+    // After a forced flush in a split save, the next picture start ends the flush.
+    bool awaitingCut_ = false;
+    bool error_ = false;
+    uint32_t lastDisplayTime_ = 0;
+    uint64_t bytesAtLastDisplay_ = 0;
+    int lastProgress_ = -1;
+};
+
+int NewPvaWriter::run()
+{
+    const NewPvaPacketList& list = editor_.packetList;
+
+    buffer_.reset(new (std::nothrow) uint8_t[saveBufferSize]);
+    if (!buffer_) {
+        say(log_, "ERROR: Can't malloc %u bytes\n", saveBufferSize);
+        return -1;
+    }
+
+    if (options_.saveProgress) {
+        options_.saveProgress->show(true);
+        options_.saveProgress->setRange(0, 100);
+        options_.saveProgress->setPosition(0);
+        lastProgress_ = 0;
+    }
+    if (options_.saveCancelButton) options_.saveCancelButton->show(true);
+    platform::Host& host = platform::host();
+    lastDisplayTime_ = host.clock ? host.clock->nowMs() : 0;
+
+    const uint32_t count = list.numOfAVpkt;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!copyPacket(i)) break;
+
+        if (options_.saveProgress) {
+            const int progress = static_cast<int>(i * 100.0 / count);
+            if (progress != lastProgress_) {
+                options_.saveProgress->setPosition(progress);
+                lastProgress_ = progress;
+            }
+        }
+        if (options_.listInfoLine) showRate();
+        if (host.pump) host.pump->serve(8);
+        if (app_.settings.cancelRequested == 1) break;
+    }
+
+    cleanUp();
+    if (error_ || app_.settings.cancelRequested == 1) {
+        app_.settings.cancelRequested = 0;
+        return -1;
+    }
+    return 1;
+}
+
+bool NewPvaWriter::copyPacket(uint32_t i)
+{
+    const NewPvaPacketList& list = editor_.packetList;
+    const int32_t s = list.source[i];
+    const uint32_t j = list.packet[i];
+    if (s < 0 || s >= app_.sourceCount || s >= maxSources || !app_.sources[s].allocated()
+        || j >= static_cast<uint32_t>(app_.sources[s].pktCount)) {
+        say(log_, "ERROR: new PVA packet %u names no packet of a loaded source\n", i);
+        error_ = true;
+        return false;
+    }
+    const SourceStream& src = app_.sources[s];
+    PvaPacketHeader h = src.pktHeader[j];
+    const uint32_t length = h.length;
+
+    // Room for the header, the payload and the 8 look-ahead bytes. Only a packet
+    // above 8,185 payload bytes, or a split save waiting for a picture start, can
+    // run out of it: then what is gathered goes out first.
+    if (fill_ + pvaHeaderSize + length + 8 > saveBufferSize) {
+        if (!flush(true)) return false;
+    }
+
+    uint8_t* payload = buffer_.get() + fill_ + pvaHeaderSize;
+    if (length != 0) {
+        if (s != openSource_) {
+            if (sourceFile_) closeFile(sourceFile_);
+            sourceFile_ = openFile(src.fileName.c_str(), "rb");
+            openSource_ = -1;
+            if (!sourceFile_) {
+                say(log_, "ERROR: can't read %s\n", src.fileName.c_str());
+                error_ = true;
+                return false;
+            }
+            openSource_ = s;
+            readPosition_ = 0;
+            readPositionKnown_ = true;
+        }
+        const uint32_t p = src.pktPos[j] + pvaHeaderSize;
+        bool ok = true;
+        if (!readPositionKnown_ || readPosition_ != p) {
+            ok = seekFile(sourceFile_, p, 0) == 0;
+            readPosition_ = p;
+            readPositionKnown_ = ok;
+        }
+        uint32_t got = 0;
+        if (ok) {
+            const uint32_t wanted = j + 1 < static_cast<uint32_t>(src.pktCount) ? length + 8 : length;
+            got = readFile(payload, 1, wanted, sourceFile_);
+            readPosition_ = p + got;
+        }
+        // A short payload means the file changed since the scan: the packet would
+        // go out with stale bytes in it.
+        if (got < length) {
+            readPositionKnown_ = false;
+            say(log_, "ERROR: can't read %s    at pos %u\n", src.fileName.c_str(), p);
+            error_ = true;
+            return false;
+        }
+    }
+
+    const bool video = h.streamId == pvaStreamVideo;
+    const bool audio = h.streamId == pvaStreamAudio;
+    if (video) h.counter = videoCounter_++;
+    if (audio) h.counter = audioCounter_++;
+
+    const bool hasPts = (h.flags & pvaFlagPts) != 0;
+    if (options_.assCalcNewPts == 1 && hasPts) {
+        if (video && length >= 4) writeVideoPts(payload, list.newVideoPts[i]);
+        if (audio && length >= 14) encodePesPts(payload + 9, list.newAudioPts[i]);
+    }
+
+    const bool leftOut = audio && options_.saveNoAudio == 1;
+    if (options_.saveNoAVPacketHeader != 1) {
+        writePacketHeader(h, buffer_.get() + fill_);
+        if (!leftOut) fill_ += pvaHeaderSize + length;
+    } else {
+        const uint32_t k = (h.flags & 3u) + (hasPts ? 4u : 0u);
+        // A payload that does not even hold its k leading bytes has nothing to give.
+        if (!leftOut && length > k) {
+            std::memmove(buffer_.get() + fill_, payload + k, length - k);
+            fill_ += length - k;
+        }
+    }
+
+    const bool pictureStart = video && hasPts && (h.flags & 3u) == 0;
+    bool flushNow = false;
+    if (i + 1 == editor_.packetList.numOfAVpkt) {
+        flushNow = true;
+    } else if (!split_) {
+        flushNow = fill_ >= saveFlushMark;
+    } else {
+        flushNow = pictureStart && (fill_ >= saveFlushMark || awaitingCut_);
+    }
+    return !flushNow || flush(false);
+}
+
+bool NewPvaWriter::flush(bool forced)
+{
+    if (split_ && !continuing_ && fill_ > 0 && bytesInFile_ > splitThreshold_) {
+        ++fileNumber_;
+        bytesInFile_ = 0;
+        newFile_ = true;
+    }
+    // Nothing gathered: only a save that has produced no file yet creates one.
+    if (fill_ == 0 && !newFile_) return true;
+
+    const std::string name = currentFileName();
+    if (newFile_) {
+        if (const char* source = clashingSource(app_, name)) {
+            say(log_, "ERROR: can't save to %s: it is the source PVA file %s\n", name.c_str(), source);
+            error_ = true;
+            return false;
+        }
+        if (!deleteFile(name.c_str())) {
+            // Appending to the old file would leave its contents in front of the new PVA.
+            say(log_, "ERROR: can't delete %s\n", name.c_str());
+            error_ = true;
+            return false;
+        }
+        say(log_, "Save Pva: %s\n", name.c_str());
+        newFile_ = false;
+    }
+
+    FileHandle out = openFile(name.c_str(), "ab");
+    if (!out) {
+        say(log_, "ERROR: can't open %s\n", name.c_str());
+        error_ = true;
+        return false;
+    }
+    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out) != fill_) {
+        closeFile(out);
+        say(log_, "ERROR: can't write: %s\n", name.c_str());
+        error_ = true;
+        return false;
+    }
+    closeFile(out);
+
+    bytesWritten_ += fill_;
+    bytesInFile_ += fill_;
+    fill_ = 0;
+    continuing_ = forced;
+    awaitingCut_ = forced && split_;
+    return true;
+}
+
+void NewPvaWriter::showRate()
+{
+    platform::Clock* clock = platform::host().clock;
+    if (!clock) return;
+    const uint32_t now = clock->nowMs();
+    const uint32_t elapsed = now - lastDisplayTime_;
+    if (elapsed <= 4000) return;
+    char text[96];
+    std::snprintf(text, sizeof text, "Save PVA %4.0fMB  %2.2f MB/s", bytesWritten_ / 1048576.0,
+                  ((bytesWritten_ - bytesAtLastDisplay_) / 1048576.0) / (elapsed * 0.001));
+    options_.listInfoLine->setText(text);
+    lastDisplayTime_ = now;
+    bytesAtLastDisplay_ = bytesWritten_;
+}
+
+void NewPvaWriter::cleanUp()
+{
+    if (sourceFile_) closeFile(sourceFile_);
+    sourceFile_ = nullptr;
+    openSource_ = -1;
+    buffer_.reset();
+    if (options_.saveProgress) options_.saveProgress->show(false);
+    if (options_.saveCancelButton) options_.saveCancelButton->show(false);
+}
+
+} // namespace
+
+std::string partFileName(std::string& name, int fileNumber)
+{
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) {
+        name += ".pva";
+        dot = name.size() - 4;
+    }
+    std::string part = name.substr(0, dot);
+    part += '_';
+    part += std::to_string(fileNumber);
+    part += '.';
+    part += name.substr(dot + 1, 3);
+    return part;
+}
+
+bool sameFile(const std::string& output, const std::string& source)
+{
+    std::error_code ec;
+    const bool same = fs::equivalent(output, source, ec);
+    if (!ec) return same;
+    // One of them does not exist (yet): compare where the two paths lead.
+    auto normal = [](const std::string& p) {
+        std::error_code e;
+        fs::path a = fs::absolute(p, e);
+        return (e ? fs::path(p) : a).lexically_normal();
+    };
+    return normal(output) == normal(source);
+}
+
+int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
+{
+    SourceAnalyser& app = editor.app;
+    SaveRunningGuard running(app);
+    // A copy: name may be the editor's own outputName, which a split save extends.
+    std::string baseName = name ? name : "";
+    const bool isOutputName = name && editor.outputName == baseName;
+
+    assembleNewStream(editor, selectionOnly);
+
+    if (app.settings.splitPvaDstFile == 1) {
+        partFileName(baseName, 0);
+        if (isOutputName) editor.outputName = baseName;
+    }
+    // Saving over a loaded recording would delete it before it is read.
+    if (editor.packetList.numOfAVpkt > 0) {
+        const std::string first = app.settings.splitPvaDstFile == 1 ? partFileName(baseName, 0) : baseName;
+        if (const char* source = clashingSource(app, first)) {
+            say(app.log, "ERROR: can't save to %s: it is the source PVA file %s\n", first.c_str(), source);
+            return -1;
+        }
+    }
+
+    NewPvaWriter writer(editor, baseName);
+    return writer.run();
+}
+
+int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly)
+{
+    if (editor.outputName.empty() || askName == 1) {
+        if (!dialog) return -1;
+        platform::FileDialog::Request request;
+        request.title = "set PVA file";
+        request.filters = {{"*.pva *.pav", "*.pva;*.pav"}, {"*.* ", "*.*"}};
+        request.maxPathLength = 1023;
+        request.mustExist = false;
+        request.confirmOverwrite = true;
+        request.pathMustExist = true;
+        std::string chosen;
+        if (!dialog->saveFile(request, chosen)) return -1;
+        editor.outputName = chosen;
+    }
+    saveNewStream(editor, editor.outputName.c_str(), selectionOnly);
+    return 1;
+}

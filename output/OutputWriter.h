@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+class CutEditor;
+namespace platform { class FileDialog; }
+
+inline constexpr uint32_t saveBufferSize = 4202504;   // 4 MiB + 8,200
+inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
+
+// The save command: asks for the output name when none is known yet or askName
+// is 1, then writes the new PVA. -1 when the file dialog is cancelled (or there is
+// no dialog to ask with), else 1, also when the save itself fails.
+int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly);
+
+// Assembles the cut list (only its selected entries when selectionOnly is 1) and
+// copies the listed packets from their sources into the file `name`, or into
+// numbered part files. 1 on success, -1 on failure, refusal or cancel.
+int saveNewStream(CutEditor& editor, const char* name, int selectionOnly);
+
+// The name of part `fileNumber` of a split save: "%s_%d.%c%c%c" around the last
+// '.' of the whole name. A name without any '.' gets ".pva" appended first, in
+// place, as the saved name.
+std::string partFileName(std::string& name, int fileNumber);
+
+// True when `output` names the same file as `source`: the same file system object
+// when both exist, otherwise the same path.
+bool sameFile(const std::string& output, const std::string& source);

@@ -1,0 +1,125 @@
+#include "output/MpegListing.h"
+#include "platform/fake/Fakes.h"
+#include "shell/LogConsole.h"
+#include "source/PictureAnalysis.h"
+#include "source/SourceAnalyser.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct ListingRig {
+    platform::fake::ScopedFakeHost host;
+    ScratchDir dir{"listing"};
+    std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
+    ListingRig()
+    {
+        log->attachWindow(nullptr, 1001);
+        EXPECT_EQ(chdir(dir.path().c_str()), 0);
+    }
+};
+
+TEST(MpegListing, ListsGopAndPictureLinesThenTheSummary)
+{
+    ListingRig rig;
+    writeBytes(rig.dir.file("one.mpg"), {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x20, 0x40, 0x00, 0x00, 0x01, 0x00, 0x00,
+                                         0x0F, 0xF8, 0x00, 0x00, 0x00});
+    writeBytes(rig.dir.file("empty.mpg"), {});
+    writeBytes(rig.dir.file("out.txt"), {'o', 'l', 'd'});
+
+    EXPECT_EQ(listMpegFile(*rig.log, rig.dir.file("one.mpg").c_str()), 1);
+    EXPECT_EQ(readText("out.txt"), " GOP:  00:00:01.00  Fr:8: 0 f   ->1\n\nSize: 18 Frames 1\n");
+    EXPECT_FALSE(rig.log->fileCopy());
+    EXPECT_TRUE(rig.log->display());
+
+    EXPECT_EQ(listMpegFile(*rig.log, rig.dir.file("empty.mpg").c_str()), 1);
+    EXPECT_EQ(readText("out.txt"), "\nSize: 0 Frames 0\n");
+}
+
+TEST(MpegListing, MissingFileLeavesOutTxtAndTheConsoleAlone)
+{
+    ListingRig rig;
+    writeBytes(rig.dir.file("out.txt"), {'o', 'l', 'd'});
+    rig.log->setFileName("other.txt");
+    EXPECT_EQ(listMpegFile(*rig.log, rig.dir.file("none.mpg").c_str()), -1);
+    EXPECT_EQ(readText("out.txt"), "old");
+    EXPECT_STREQ(rig.log->fileName(), "other.txt");
+    EXPECT_NE(std::string(rig.log->text()).find("ERROR: can't read " + rig.dir.file("none.mpg")), std::string::npos);
+
+    platform::fake::FakeFileDialog dialog;
+    dialog.cancel = true;
+    EXPECT_EQ(openMpegFileDialog(*rig.log, &dialog), -1);
+    dialog.cancel = false;
+    dialog.answer = rig.dir.file("none.mpg");
+    EXPECT_EQ(openMpegFileDialog(*rig.log, &dialog), 1);
+    ASSERT_EQ(dialog.requests.size(), 2u);
+    EXPECT_EQ(dialog.requests[0].title, "set PVA file");
+    EXPECT_EQ(dialog.requests[0].filters[0].shown, ".mpg file");
+    EXPECT_EQ(dialog.requests[0].filters[0].pattern, "*.mpg");
+    EXPECT_TRUE(dialog.requests[0].mustExist);
+}
+
+TEST(MpegListing, AfterAScanLogTheListingStillGoesToOutTxt)
+{
+    ListingRig rig;
+    SourceAnalyser app(rig.log.get());
+    PacketBuilder b;
+    b.videoPts(900000, concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)}));
+    b.videoPts(903600, concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)}));
+    writeBytes(rig.dir.file("rec.pva"), b.bytes);
+    ASSERT_EQ(app.scanSource(rig.dir.file("rec.pva").c_str(), 1), 1);
+    const std::string scanLog = readText(rig.dir.file("rec.pva.txt"));
+    ASSERT_FALSE(scanLog.empty());
+
+    writeBytes(rig.dir.file("es.mpg"), concat({pictureHeader(2), std::vector<uint8_t>(10, 0xAA)}));
+    EXPECT_EQ(listMpegFile(*rig.log, rig.dir.file("es.mpg").c_str()), 1);
+    EXPECT_EQ(readText("out.txt"), " Fr:0: 0 17   ->2\n\nSize: 18 Frames 1\n");
+    EXPECT_EQ(readText(rig.dir.file("rec.pva.txt")), scanLog);
+    EXPECT_STREQ(rig.log->fileName(), "out.txt");
+}
+
+// A file larger than the buffer is listed in parts; start codes around the seam
+// must come out once each, at their file positions, as a single pass would list them.
+TEST(MpegListing, LargeFilesAreListedInPartsLikeOnePass)
+{
+    ListingRig rig;
+    const size_t seam = mpegListingBufferSize;
+    for (int variant = 0; variant < 12; ++variant) {
+        std::vector<uint8_t> data(seam + 100000, 0xAA);
+        auto put = [&](size_t at, const std::vector<uint8_t>& code) {
+            std::memcpy(&data[at], code.data(), code.size());
+        };
+        for (size_t at = 0; at + 1000 < data.size(); at += 37000) put(at, pictureHeader(1 + at % 3));
+        put(seam - 40, pictureHeader(3));
+        put(seam - 20, gopHeader(0x12345678));
+        const size_t g = seam - 10 + static_cast<size_t>(variant / 2);
+        put(g, variant % 2 ? gopHeader(0x00082040) : pictureHeader(2));
+        put(seam + 12, pictureHeader(1));
+        writeBytes(rig.dir.file("big.mpg"), data);
+
+        LogConsole reference;
+        reference.attachWindow(nullptr, 1001);
+        reference.setFileName(rig.dir.file("expected.txt").c_str());
+        deleteFile(rig.dir.file("expected.txt").c_str());
+        reference.setFileCopy(1);
+        int32_t iCount = 0, pictures = 0, gops = 0;
+        uint8_t type = 0;
+        uint32_t word = 0;
+        analysePictures(data.data(), static_cast<uint32_t>(data.size()), iCount, pictures, gops, type, word, 2,
+                        reference);
+
+        ASSERT_EQ(listMpegFile(*rig.log, rig.dir.file("big.mpg").c_str()), 1);
+        EXPECT_EQ(readText("out.txt"), readText(rig.dir.file("expected.txt")) + "\nSize: " + std::to_string(data.size())
+                      + " Frames " + std::to_string(pictures) + "\n")
+            << "variant " << variant;
+    }
+}
+
+} // namespace
