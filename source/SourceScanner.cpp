@@ -55,6 +55,17 @@ public:
     FileHandle handle() const { return handle_; }
     uint32_t position() const { return position_; }
 
+    // Reads n bytes; from the read-ahead window the bytes are not copied.
+    const uint8_t* view(uint8_t* buffer, uint32_t n, uint32_t& got)
+    {
+        if (!buffered_) {
+            got = read(buffer, n);
+            return buffer;
+        }
+        const uint8_t* data = viewBuffered(buffer, n, handle_, &got);
+        position_ += got;
+        return data;
+    }
     uint32_t read(void* buffer, uint32_t n)
     {
         uint32_t got = buffered_ ? readBuffered(buffer, 1, n, handle_) : readFile(buffer, 1, n, handle_);
@@ -203,7 +214,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
     uint32_t speedOffset = 0;
 
     uint8_t raw[pvaHeaderSize];
-    uint8_t payload[payloadBufferSize];
+    uint8_t payloadBuffer[payloadBufferSize];
     char line[160];
 
     const bool skipLoop = failed || settings.cancelRequested != 0;
@@ -263,12 +274,13 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
             // A payload larger than the buffer is read only as far as the buffer
             // goes; time stamps and picture headers sit at its start.
             uint32_t want = length < payloadBufferSize ? length : payloadBufferSize;
-            uint32_t have = want ? reader.read(payload, want) : 0;
+            uint32_t have = 0;
+            const uint8_t* data = want ? reader.view(payloadBuffer, want, have) : payloadBuffer;
 
             if (header.streamId == pvaStreamVideo) {
                 if (have >= 4) {
                     ptsRead = true;
-                    videoPts = readVideoPts(payload);
+                    videoPts = readVideoPts(data);
                     if (s.vStartPts == 0) s.vStartPts = videoPts;
                     prevVStartPts = s.vStartPts;
                     if (s.vStartPts > videoPts && s.vStartPts - videoPts < ptsTicksPerSecond) s.vStartPts = videoPts;
@@ -277,13 +289,13 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
                                       (videoPts - s.vStartPts) / 90);
                         out.write(line, 1);
                     }
-                    analysePictures(payload, have - 4, iCount, pictureCounter, gopCount, pictureType, gopWord,
+                    analysePictures(data, have - 4, iCount, pictureCounter, gopCount, pictureType, gopWord,
                                     scanLog ? 1 : 0, out);
                 }
                 if (scanLog) out.write("\n", 1);
             } else {
                 if (have >= pesPtsEnd) {
-                    audioPts = decodePesPts(payload + 9);
+                    audioPts = decodePesPts(data + 9);
                     if (scanLog) {
                         uint32_t sinceStart = audioPts - s.vStartPts;
                         if (audioPts > sinceStart)

@@ -239,3 +239,25 @@ TEST_F(BufferedReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
 }
 
 } // namespace
+
+TEST_F(BufferedReaderTest, ViewServesTheWindowWithoutCopyingAndFallsBackOutsideIt)
+{
+    openAndResetProbe(makeFile(10 * MiB));
+    uint8_t fallback[8192];
+    uint32_t got = 0;
+
+    seekBuffered(h, 1000, 0);
+    const uint8_t* inside = viewBuffered(fallback, 6000, h, &got);
+    EXPECT_EQ(got, 6000u);
+    EXPECT_NE(inside, fallback) << "bytes inside the window are not copied";
+    EXPECT_TRUE(holdsFileBytes(inside, 6000, 1000));
+    EXPECT_EQ(state().position, 7000u);
+    EXPECT_EQ(reads(), 0u);
+
+    // Straddling the window end: the bytes come through the fallback buffer.
+    seekBuffered(h, 4 * MiB - 100, 0);
+    const uint8_t* straddling = viewBuffered(fallback, 200, h, &got);
+    EXPECT_EQ(straddling, fallback);
+    EXPECT_EQ(got, 200u);
+    EXPECT_TRUE(holdsFileBytes(fallback, 200, 4 * MiB - 100));
+}
