@@ -22,28 +22,9 @@ struct PictureCounters {
     uint32_t gopWord = 0;
 };
 
-// analysePictures prints the position of a picture within the block it is given.
-// A part read after the first goes through this relay, which turns those
-// positions into file positions before the lines reach the real console.
 void analysePart(const uint8_t* data, uint32_t length, uint64_t fileOffset, PictureCounters& c, LogConsole& log)
 {
-    if (fileOffset == 0) {
-        analysePictures(data, length, c.iCount, c.pictures, c.gops, c.pictureType, c.gopWord, 2, log);
-        return;
-    }
-    auto relay = std::make_unique<LogConsole>();
-    relay->attachWindow(nullptr, 0);
-    relay->setEcho([&log, fileOffset](const char* message) {
-        if (std::strncmp(message, " Fr:", 4) != 0) {
-            log.write(message, 1);
-            return;
-        }
-        char* rest = nullptr;
-        const unsigned long long position = std::strtoull(message + 4, &rest, 10);
-        std::string line = " Fr:" + std::to_string(position + fileOffset) + rest;
-        log.write(line.c_str(), 1);
-    });
-    analysePictures(data, length, c.iCount, c.pictures, c.gops, c.pictureType, c.gopWord, 2, *relay);
+    analysePictures(data, length, c.iCount, c.pictures, c.gops, c.pictureType, c.gopWord, 2, log, fileOffset);
 }
 
 bool isGopStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0xB8; }
@@ -54,17 +35,12 @@ int listMpegFile(LogConsole& log, const char* path)
 {
     FileHandle file = openFile(path, "rb");
     if (!file) {
-        std::string text = "ERROR: can't read ";
-        text += path ? path : "";
-        text += "\n";
-        log.write(text.c_str(), 1);
+        log.writef("ERROR: can't read %s\n", path ? path : "");
         return -1;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[mpegListingBufferSize]);
     if (!buffer) {
-        char message[64];
-        std::snprintf(message, sizeof message, "ERROR: Can't malloc %u bytes\n", mpegListingBufferSize);
-        log.write(message, 1);
+        log.writef("ERROR: Can't malloc %u bytes\n", mpegListingBufferSize);
         closeFile(file);
         return -1;
     }

@@ -11,43 +11,15 @@
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Formats and writes one console line; the text may hold paths of any length.
-void say(LogConsole* log, const char* format, ...)
-{
-    if (!log) return;
-    va_list ap;
-    va_start(ap, format);
-    va_list again;
-    va_copy(again, ap);
-    char small[512];
-    int n = std::vsnprintf(small, sizeof small, format, ap);
-    va_end(ap);
-    if (n < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<size_t>(n) < sizeof small) {
-        va_end(again);
-        log->write(small, 1);
-        return;
-    }
-    std::vector<char> big(static_cast<size_t>(n) + 1);
-    std::vsnprintf(big.data(), big.size(), format, again);
-    va_end(again);
-    log->write(big.data(), 1);
-}
 
 // Keeps resetEditor away from the sources while the save reads them.
 class SaveRunningGuard {
@@ -77,7 +49,7 @@ const char* clashingSource(const SourceAnalyser& app, const std::string& output)
 class NewPvaWriter {
 public:
     NewPvaWriter(CutEditor& editor, std::string baseName)
-        : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings),
+        : editor_(editor), app_(editor.app), log_(editor.app.log ? *editor.app.log : logConsole()), options_(editor.app.settings),
           baseName_(std::move(baseName))
     {
         split_ = options_.splitPvaDstFile == 1;
@@ -96,7 +68,7 @@ private:
 
     CutEditor& editor_;
     SourceAnalyser& app_;
-    LogConsole* log_;
+    LogConsole& log_;
     const Settings options_;
     std::string baseName_;
     bool split_ = false;
@@ -133,7 +105,7 @@ int NewPvaWriter::run()
 
     buffer_.reset(new (std::nothrow) uint8_t[saveBufferSize]);
     if (!buffer_) {
-        say(log_, "ERROR: Can't malloc %u bytes\n", saveBufferSize);
+        log_.writef("ERROR: Can't malloc %u bytes\n", saveBufferSize);
         return -1;
     }
 
@@ -178,7 +150,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     const uint32_t j = list.packet[i];
     if (s < 0 || s >= app_.sourceCount || s >= maxSources || !app_.sources[s].allocated()
         || j >= static_cast<uint32_t>(app_.sources[s].pktCount)) {
-        say(log_, "ERROR: new PVA packet %u names no packet of a loaded source\n", i);
+        log_.writef("ERROR: new PVA packet %u names no packet of a loaded source\n", i);
         error_ = true;
         return false;
     }
@@ -200,7 +172,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
             sourceFile_ = openFile(src.fileName.c_str(), "rb");
             openSource_ = -1;
             if (!sourceFile_) {
-                say(log_, "ERROR: can't read %s\n", src.fileName.c_str());
+                log_.writef("ERROR: can't read %s\n", src.fileName.c_str());
                 error_ = true;
                 return false;
             }
@@ -225,7 +197,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         // go out with stale bytes in it.
         if (got < length) {
             readPositionKnown_ = false;
-            say(log_, "ERROR: can't read %s    at pos %u\n", src.fileName.c_str(), p);
+            log_.writef("ERROR: can't read %s    at pos %u\n", src.fileName.c_str(), p);
             error_ = true;
             return false;
         }
@@ -280,29 +252,29 @@ bool NewPvaWriter::flush(bool forced)
     const std::string name = currentFileName();
     if (newFile_) {
         if (const char* source = clashingSource(app_, name)) {
-            say(log_, "ERROR: can't save to %s: it is the source PVA file %s\n", name.c_str(), source);
+            log_.writef("ERROR: can't save to %s: it is the source PVA file %s\n", name.c_str(), source);
             error_ = true;
             return false;
         }
         if (!deleteFile(name.c_str())) {
             // Appending to the old file would leave its contents in front of the new PVA.
-            say(log_, "ERROR: can't delete %s\n", name.c_str());
+            log_.writef("ERROR: can't delete %s\n", name.c_str());
             error_ = true;
             return false;
         }
-        say(log_, "Save Pva: %s\n", name.c_str());
+        log_.writef("Save Pva: %s\n", name.c_str());
         newFile_ = false;
     }
 
     FileHandle out = openFile(name.c_str(), "ab");
     if (!out) {
-        say(log_, "ERROR: can't open %s\n", name.c_str());
+        log_.writef("ERROR: can't open %s\n", name.c_str());
         error_ = true;
         return false;
     }
     if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out) != fill_) {
         closeFile(out);
-        say(log_, "ERROR: can't write: %s\n", name.c_str());
+        log_.writef("ERROR: can't write: %s\n", name.c_str());
         error_ = true;
         return false;
     }
@@ -390,7 +362,7 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
     if (editor.packetList.numOfAVpkt > 0) {
         const std::string first = app.settings.splitPvaDstFile == 1 ? partFileName(baseName, 0) : baseName;
         if (const char* source = clashingSource(app, first)) {
-            say(app.log, "ERROR: can't save to %s: it is the source PVA file %s\n", first.c_str(), source);
+            (app.log ? *app.log : logConsole()).writef("ERROR: can't save to %s: it is the source PVA file %s\n", first.c_str(), source);
             return -1;
         }
     }

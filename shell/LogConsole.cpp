@@ -3,8 +3,10 @@
 #include "platform/Control.h"
 #include "platform/Host.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -143,4 +145,24 @@ LogConsole& logConsole()
 {
     static LogConsole console;
     return console;
+}
+
+void LogConsole::writef(const char* format, ...)
+{
+    char line[512];
+    va_list ap;
+    va_start(ap, format);
+    va_list again;
+    va_copy(again, ap);
+    const int n = std::vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof line) {
+        write(line, 1);
+    } else if (n >= 0) {
+        // Only messages that carry a long path get here.
+        std::vector<char> longLine(static_cast<size_t>(n) + 1);
+        std::vsnprintf(longLine.data(), longLine.size(), format, again);
+        write(longLine.data(), 1);
+    }
+    va_end(again);
 }

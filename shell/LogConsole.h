@@ -20,6 +20,8 @@ public:
     ~LogConsole() override;
 
     void write(const char* message, int scrollToEnd);
+    // write() of a printf-formatted message of any length, scrolled to the end.
+    void writef(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void clear();
     // Looks up control `controlId` among the dialog's children, uses it as the
     // console window and switches to window mode (even when the lookup fails).

@@ -103,10 +103,7 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
         if (std::fclose(f) != 0) ok = false;
     }
     if (!ok) {
-        std::string message(std::strlen(name) + 32, '\0');
-        int n = std::snprintf(message.data(), message.size(), "ERROR: can't write %s\n", name);
-        message.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        log.write(message.c_str(), 1);
+        log.writef("ERROR: can't write %s\n", name);
         return -1;
     }
     return 1;

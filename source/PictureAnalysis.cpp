@@ -24,7 +24,7 @@ inline bool hasZeroByte(uint64_t x)
 
 int analysePictures(const uint8_t* data, uint32_t length, int32_t& iCount, int32_t& pictureCounter,
                     int32_t& gopCount, uint8_t& pictureType, uint32_t& gopWord, int logMode,
-                    LogConsole& log)
+                    LogConsole& log, uint64_t positionBase)
 {
     pictureType = 0;
     if (length <= 6 || !data) return 0;
@@ -47,7 +47,8 @@ int analysePictures(const uint8_t* data, uint32_t length, int32_t& iCount, int32
             pictureType = static_cast<uint8_t>((data[p + 5] >> 3) & 0x07);
             if (logging) {
                 char piece[64];
-                std::snprintf(piece, sizeof piece, " Fr:%d: %x %x   ->%x", static_cast<int>(p),
+                std::snprintf(piece, sizeof piece, " Fr:%llu: %x %x   ->%x",
+                              static_cast<unsigned long long>(positionBase + p),
                               static_cast<unsigned>(data[p + 4]), static_cast<unsigned>(data[p + 5]),
                               static_cast<unsigned>(pictureType));
                 log.write(piece, 1);

@@ -8,7 +8,6 @@
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,26 +19,6 @@ constexpr uint32_t noHeaderFound = 0xFFFFFFFF;
 constexpr uint32_t speedLineIntervalMs = 500;
 // PES header bytes up to and including the 5-byte time stamp.
 constexpr uint32_t pesPtsEnd = 14;
-
-void say(LogConsole& log, const char* fmt, ...)
-{
-    char line[512];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    if (n < 0) return;
-    if (static_cast<size_t>(n) < sizeof line) {
-        log.write(line, 1);
-        return;
-    }
-    // Only messages that carry a long path get here, never the per-packet lines.
-    std::string longLine(static_cast<size_t>(n) + 1, '\0');
-    va_start(ap, fmt);
-    std::vsnprintf(longLine.data(), longLine.size(), fmt, ap);
-    va_end(ap);
-    log.write(longLine.c_str(), 1);
-}
 
 // The reader a scan uses, chosen once when the scan starts.
 class ScanReader {
@@ -141,7 +120,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
 {
     LogConsole& out = log ? *log : logConsole();
     if (sourceCount >= maxSources) {
-        say(out, "ERROR: To much source PVA streams\n");
+        out.writef("ERROR: To much source PVA streams\n");
         return -1;
     }
 
@@ -149,7 +128,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
     const uint32_t size = fileSize(path, out, &over4GiB);
     if (over4GiB) {
         // Offsets are 32 bits wide: such a file cannot be indexed.
-        say(out, "ERROR: %s is 4 GiB or larger, PVA files must be smaller than 4 GiB\n", path);
+        out.writef("ERROR: %s is 4 GiB or larger, PVA files must be smaller than 4 GiB\n", path);
         return -1;
     }
 
@@ -165,7 +144,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
 
     ScanReader reader(settings.fastBufferScan == 1);
     if (!reader.open(path, out)) {
-        say(out, "ERROR: can't read %s\n", path);
+        out.writef("ERROR: can't read %s\n", path);
         if (progress) progress->show(false);
         if (cancelButton) cancelButton->show(false);
         return -1;
@@ -176,7 +155,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
         std::string logName = std::string(path) + ".txt";
         out.setFileName(logName.c_str());
         deleteFile(logName.c_str());
-        say(out, "Creating Scan Log: %s\n", logName.c_str());
+        out.writef("Creating Scan Log: %s\n", logName.c_str());
         out.setFileCopy(1);
         out.setDisplay(0);
         out.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
@@ -234,18 +213,18 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
             s.lastCutPoint = prevCutCount > 0 ? prevCutCount - 1 : 0;
             pktNum = prevPktNum;
 
-            say(out, "ERROR: No file end but no (more) AV header found\n");
-            say(out, "Try to repair pva file at pos %u , mpegpkt %d  \n", lastGoodOffset, prevCutCount - 1);
+            out.writef("ERROR: No file end but no (more) AV header found\n");
+            out.writef("Try to repair pva file at pos %u , mpegpkt %d  \n", lastGoodOffset, prevCutCount - 1);
             // Skip the "AV" of the last good packet; before the first packet there
             // is none, and a header right after a single stray byte must not be missed.
             uint32_t from = packetSeen ? lastGoodOffset + 2 : lastGoodOffset + 1;
             uint32_t found = findNextAvHeader(from, reader.handle());
             reader.positionUnknown();
             if (found == noHeaderFound) {
-                say(out, "ERROR: No more AV Data Found\n");
+                out.writef("ERROR: No more AV Data Found\n");
                 break;
             }
-            say(out, "Found more AV Data at %u\n", found);
+            out.writef("Found more AV Data at %u\n", found);
             reader.seek(found);
             if (reader.read(raw, pvaHeaderSize) < pvaHeaderSize) break;
             offset = found;
@@ -333,7 +312,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
         offset = next;
 
         if (pktNum > maxPacketsPerSource - 1) {
-            say(out, "ERROR: source PVA file to big or bad PVA file format\n");
+            out.writef("ERROR: source PVA file to big or bad PVA file format\n");
             failed = true;
             break;
         }
@@ -346,7 +325,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
         // cannot start a unit.
         if ((cutAtI && iCount != 0) || (!cutAtI && ptsRead)) {
             if (cutCount >= cutPointCapacity) {
-                say(out, "ERROR: source PVA file to big or bad PVA file format\n");
+                out.writef("ERROR: source PVA file to big or bad PVA file format\n");
                 failed = true;
                 break;
             }
@@ -396,7 +375,7 @@ int SourceAnalyser::scanSource(const char* path, int withLog)
     if (progress) progress->show(false);
     if (cancelButton) cancelButton->show(false);
 
-    say(out, "%s: %u Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path, endReached, startPts, endPts,
+    out.writef("%s: %u Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path, endReached, startPts, endPts,
         static_cast<uint32_t>(pictureCounter));
     return result;
 }
