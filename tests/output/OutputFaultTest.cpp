@@ -4,106 +4,76 @@
 
 using namespace writertest;
 using testsupport::readBytes;
+namespace fs = std::filesystem;
 
 namespace {
-
-// About 9 MB in 6,000-byte video packets, with an I picture every 50 packets.
-std::vector<uint8_t> recording()
-{
-    PacketBuilder b;
-    for (int k = 0; k < 30; ++k) {
-        std::vector<uint8_t> es = testsupport::concat({testsupport::gopHeader(0), testsupport::pictureHeader(1)});
-        es.resize(3000, 0xAA);
-        b.videoPts(900000 + static_cast<uint32_t>(k) * 3600, es);
-        b.audioPes(900000 + static_cast<uint32_t>(k) * 3600, std::vector<uint8_t>(300, 0x55));
-        for (int d = 0; d < 50; ++d) b.video(std::vector<uint8_t>(6000, static_cast<uint8_t>(k)));
-    }
-    return b.bytes;
-}
 
 struct FaultRig : Rig {
     platform::fake::FakeControl progress, cancel;
     std::string source;
     std::vector<uint8_t> good;   // the output of an undisturbed save
 
-    FaultRig()
+    FaultRig() : Rig(bigPictures(30, 1, 50).bytes)   // about 9 MB
     {
         app->settings.saveProgress = &progress;
         app->settings.saveCancelButton = &cancel;
-        source = load("src.pva", recording());
-        add(0);
-        EXPECT_EQ(save("good.pva"), 1);
-        good = readBytes(path("good.pva"));
+        source = path("src.pva");
+        good = saved("good.pva");
         EXPECT_GT(good.size(), 2 * saveFlushMark);
         log->clear();
     }
 
-    // Failures leave the controls hidden and the output a prefix of the good one.
-    void expectCleanFailure(const std::string& out, const std::string& message)
+    // Saves to `name`, which must fail with `message`, leave the controls hidden
+    // and the output (if any) a prefix of the good one. Returns the log.
+    std::string expectCleanFailure(const std::string& name, const std::string& message)
     {
-        EXPECT_NE(text().find(message), std::string::npos) << text();
-        EXPECT_FALSE(progress.visible);
-        EXPECT_FALSE(cancel.visible);
+        EXPECT_EQ(save(name), -1);
+        const std::string t = text();
+        EXPECT_NE(t.find(message), std::string::npos) << t;
+        EXPECT_FALSE(progress.visible || cancel.visible);
         EXPECT_EQ(app->saveRunning, 0);
-        if (std::filesystem::is_regular_file(out)) {
-            std::vector<uint8_t> written = readBytes(out);
-            ASSERT_LE(written.size(), good.size());
-            EXPECT_TRUE(std::equal(written.begin(), written.end(), good.begin()));
+        if (fs::is_regular_file(path(name))) {
+            const std::vector<uint8_t> w = readBytes(path(name));
+            EXPECT_TRUE(w.size() <= good.size() && std::equal(w.begin(), w.end(), good.begin())) << name;
         }
+        fileAccessProbe().reset();
+        log->clear();
+        return t;
     }
 };
 
-TEST(OutputFault, SourceGoneOrUnreadable)
+TEST(OutputFault, SourceUnreadableTruncatedOrGone)
 {
     FaultRig rig;
     fileAccessProbe().failReadAfterBytes = 0;
-    EXPECT_EQ(rig.save("a.pva"), -1);
-    rig.expectCleanFailure(rig.path("a.pva"), "ERROR: can't read " + rig.source + "    at pos 8\r\n");
+    rig.expectCleanFailure("a.pva", "ERROR: can't read " + rig.source + "    at pos 8\r\n");
     EXPECT_FALSE(testsupport::fileExists(rig.path("a.pva")));
-    fileAccessProbe().reset();
 
-    std::filesystem::remove(rig.source);
-    EXPECT_EQ(rig.save("b.pva"), -1);
-    rig.expectCleanFailure(rig.path("b.pva"), "ERROR: can't read " + rig.source + "\r\n");
-}
+    // Truncated after the scan: the first flush went out, the half packet at the cut did not.
+    fs::resize_file(rig.source, 5 * 1024 * 1024 + 77);
+    rig.expectCleanFailure("b.pva", "    at pos ");
+    EXPECT_GE(fs::file_size(rig.path("b.pva")), saveFlushMark);
+    EXPECT_LT(fs::file_size(rig.path("b.pva")), 5u * 1024 * 1024);
 
-TEST(OutputFault, SourceTruncatedAfterTheScan)
-{
-    FaultRig rig;
-    std::filesystem::resize_file(rig.source, 5 * 1024 * 1024 + 77);
-    EXPECT_EQ(rig.save("out.pva"), -1);
-    rig.expectCleanFailure(rig.path("out.pva"), "    at pos ");
-    // The first flush went out; the half packet at the cut did not.
-    EXPECT_GE(std::filesystem::file_size(rig.path("out.pva")), saveFlushMark);
-    EXPECT_LT(std::filesystem::file_size(rig.path("out.pva")), 5u * 1024 * 1024);
+    fs::remove(rig.source);
+    rig.expectCleanFailure("c.pva", "ERROR: can't read " + rig.source + "\r\n");
 }
 
 TEST(OutputFault, OutputCannotBeOpenedReplacedOrWritten)
 {
     FaultRig rig;
-    const std::string missing = rig.path("no/such/dir/out.pva");
-    EXPECT_EQ(rig.save("no/such/dir/out.pva"), -1);
-    rig.expectCleanFailure(missing, "ERROR: can't open " + missing + "\r\n");
+    rig.expectCleanFailure("no/such/dir/out.pva", "ERROR: can't open " + rig.path("no/such/dir/out.pva") + "\r\n");
+    fs::create_directories(rig.path("taken/inside"));
+    rig.expectCleanFailure("taken", "ERROR: can't delete " + rig.path("taken") + "\r\n");
 
-    std::filesystem::create_directory(rig.path("taken"));
-    std::filesystem::create_directory(rig.path("taken/inside"));
-    EXPECT_EQ(rig.save("taken"), -1);
-    rig.expectCleanFailure(rig.path("taken"), "ERROR: can't delete " + rig.path("taken") + "\r\n");
-
-    fileAccessProbe().failWriteAfterBytes = 0;
-    EXPECT_EQ(rig.save("full.pva"), -1);
-    rig.expectCleanFailure(rig.path("full.pva"), "ERROR: can't write: " + rig.path("full.pva") + "\r\n");
-    EXPECT_EQ(std::filesystem::file_size(rig.path("full.pva")), 0u);
-}
-
-TEST(OutputFault, WriteFailingHalfWayKeepsWhatWasWritten)
-{
-    FaultRig rig;
-    fileAccessProbe().failWriteAfterBytes = saveFlushMark + 1000000;
-    EXPECT_EQ(rig.save("out.pva"), -1);
-    rig.expectCleanFailure(rig.path("out.pva"), "ERROR: can't write: " + rig.path("out.pva") + "\r\n");
-    EXPECT_EQ(std::filesystem::file_size(rig.path("out.pva")), saveFlushMark + 1000000u);
-    EXPECT_EQ(rig.text().find("Save Pva"), rig.text().rfind("Save Pva"));
+    // A write failing at once or half way keeps what was written.
+    for (uint32_t failAfter : {0u, saveFlushMark + 1000000}) {
+        const std::string name = "out" + std::to_string(failAfter) + ".pva";
+        fileAccessProbe().failWriteAfterBytes = failAfter;
+        const std::string t = rig.expectCleanFailure(name, "ERROR: can't write: " + rig.path(name) + "\r\n");
+        EXPECT_EQ(t.find("Save Pva"), t.rfind("Save Pva"));
+        EXPECT_EQ(fs::file_size(rig.path(name)), failAfter);
+    }
 }
 
 } // namespace

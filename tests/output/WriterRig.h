@@ -20,11 +20,11 @@ namespace writertest {
 using testsupport::PacketBuilder;
 
 // `count` pictures, an I picture every `iEvery` (the others P, so a last entry's
-// end extension runs to the end of the file), each as a video packet with a time
-// stamp, `videoBytes` of picture data, one audio PES packet, one audio
-// continuation and one video continuation.
+// end extension runs on to the end of the file when that is near), each as a
+// video packet with a time stamp and `videoBytes` of picture data, one audio PES
+// packet, one audio continuation and `dataPackets` video continuations.
 inline PacketBuilder pictures(int count, int iEvery, uint32_t firstPts = 900000, size_t videoBytes = 200,
-                              bool withAudio = true)
+                              bool withAudio = true, int dataPackets = 1, size_t dataBytes = 100)
 {
     PacketBuilder b;
     for (int k = 0; k < count; ++k) {
@@ -38,9 +38,15 @@ inline PacketBuilder pictures(int count, int iEvery, uint32_t firstPts = 900000,
             b.audioPes(pts + 100, std::vector<uint8_t>(50, static_cast<uint8_t>(0x30 + k)));
             b.audio(std::vector<uint8_t>(30, 0x77));
         }
-        b.video(std::vector<uint8_t>(100, static_cast<uint8_t>(0x40 + k)));
+        for (int d = 0; d < dataPackets; ++d) b.video(std::vector<uint8_t>(dataBytes, static_cast<uint8_t>(0x40 + k)));
     }
     return b;
+}
+
+// Pictures of about 600 KB in 6,000-byte packets: more than the end extension looks ahead.
+inline PacketBuilder bigPictures(int count, int iEvery = 4, int dataPackets = 100)
+{
+    return pictures(count, iEvery, 900000, 5000, true, dataPackets, 6000);
 }
 
 struct Packet {
@@ -65,6 +71,29 @@ inline std::vector<Packet> parse(const std::vector<uint8_t>& bytes)
     return out;
 }
 
+// The parts stem_0.pva, stem_1.pva, ... of a split save, each made of whole
+// packets; all but the last end with the first packet of a picture.
+inline std::vector<std::vector<uint8_t>> readParts(const std::string& stem)
+{
+    std::vector<std::vector<uint8_t>> parts;
+    for (std::string p; testsupport::fileExists(p = stem + "_" + std::to_string(parts.size()) + ".pva");)
+        parts.push_back(testsupport::readBytes(p));
+    for (size_t k = 0; k < parts.size(); ++k) {
+        auto packets = parse(parts[k]);
+        EXPECT_FALSE(packets.empty()) << "part " << k;
+        const bool pictureStartLast = !packets.empty() && packets.back().h.streamId == 1 && packets.back().h.flags == 0x10;
+        EXPECT_TRUE(pictureStartLast || k + 1 == parts.size()) << "part " << k;
+    }
+    return parts;
+}
+
+inline std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>>& parts)
+{
+    std::vector<uint8_t> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
 struct Rig {
     platform::fake::ScopedFakeHost host;
     testsupport::ScratchDir dir{"writer"};
@@ -77,26 +106,31 @@ struct Rig {
         log->attachWindow(nullptr, 1001);
         fileAccessProbe().reset();
     }
+    // With `source` written to `name`, scanned, and all its units in the cut list.
+    explicit Rig(const std::vector<uint8_t>& source, const std::string& name = "src.pva") : Rig()
+    {
+        load(name, source);
+        addAll();
+    }
     ~Rig() { fileAccessProbe().reset(); }
 
     std::string path(const std::string& name) const { return dir.file(name); }
+    std::string text() const { return log->text(); }
 
     // Writes the recording and scans it into the next slot.
     std::string load(const std::string& name, const std::vector<uint8_t>& bytes)
     {
-        std::string p = path(name);
-        testsupport::writeBytes(p, bytes);
-        EXPECT_EQ(app->scanSource(p.c_str(), 0), 1) << log->text();
-        return p;
+        testsupport::writeBytes(path(name), bytes);
+        EXPECT_EQ(app->scanSource(path(name).c_str(), 0), 1) << text();
+        return path(name);
     }
 
-    // Appends units first..last of source s (all units when last is -1).
-    void add(int s, int first = 0, int last = -1)
+    // Appends all units of source s.
+    void addAll(int s = 0)
     {
-        SourceStream& src = app->sources[s];
         app->currentSource = s;
-        src.selStart = first;
-        src.selEnd = last < 0 ? src.lastCutPoint - 1 : last;
+        app->sources[s].selStart = 0;
+        app->sources[s].selEnd = app->sources[s].lastCutPoint - 1;
         ASSERT_EQ(editor->insertSrcPicPkts(true), 1);
     }
 
@@ -104,8 +138,12 @@ struct Rig {
     {
         return saveNewStream(*editor, path(name).c_str(), selectionOnly);
     }
-
-    std::string text() const { return log->text(); }
+    // A save that must succeed; returns the file written.
+    std::vector<uint8_t> saved(const std::string& name)
+    {
+        EXPECT_EQ(save(name), 1) << text();
+        return testsupport::readBytes(path(name));
+    }
 };
 
 } // namespace writertest

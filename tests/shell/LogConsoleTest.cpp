@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -17,7 +18,6 @@ namespace {
 // Exposes the stream side.
 struct ConsoleProbe : LogConsole {
     using LogConsole::overflow;
-    using LogConsole::underflow;
 };
 
 struct LogConsoleTest : ::testing::Test {
@@ -28,40 +28,34 @@ struct LogConsoleTest : ::testing::Test {
 
     void attach() { ASSERT_EQ(console->attachWindow(&dialog, 1001), edit); }
     std::string stored() const { return std::string(console->text(), console->length()); }
+    // The window shows the text up to its first zero byte.
     bool zeroFrom(int from) const
     {
-        for (int i = from; i < LogConsole::textSize; ++i)
-            if (console->text()[i]) return false;
-        return true;
-    }
-    // Fills the console with `text` and writes "X" after it.
-    void fillThenWrite(const std::string& text)
-    {
-        console->clear();
-        console->write(text.c_str(), 1);
-        console->write("X", 1);
+        return std::all_of(console->text() + from, console->text() + LogConsole::textSize, [](char c) { return !c; });
     }
 };
 
 TEST_F(LogConsoleTest, TrimKeepsTheNewestTextFromALineStart)
 {
     console->setDisplay(0);
-    fillThenWrite(std::string(8000, 'a') + "\n" + std::string(19776, 'b'));
-    EXPECT_EQ(stored(), std::string(19776, 'b') + "X");
-    EXPECT_TRUE(zeroFrom(console->length()));
-
-    // Line feeds at 100, 7936 and length - 7936 lie outside the search: last 7936 bytes stay.
+    // Line feeds at 100, 7936 and length - 7936 lie outside the search: the last 7936 bytes stay.
     std::string noBreak(27777, 'a');
     noBreak[100] = noBreak[7936] = noBreak[27777 - 7936] = '\n';
     noBreak[27776] = 'z';
-    fillThenWrite(noBreak);
-    EXPECT_EQ(stored(), noBreak.substr(27777 - 7936) + "X");
-    EXPECT_TRUE(zeroFrom(console->length()));
-
     std::string atLimit(27776, 'a');
     atLimit[9000] = '\n';
-    fillThenWrite(atLimit);
-    EXPECT_EQ(stored(), atLimit + "X");
+    const std::pair<std::string, std::string> writtenKept[] = {
+        {std::string(8000, 'a') + "\n" + std::string(19776, 'b'), std::string(19776, 'b')},
+        {noBreak, noBreak.substr(27777 - 7936)},
+        {atLimit, atLimit},
+    };
+    for (const auto& [written, kept] : writtenKept) {
+        console->clear();
+        console->write(written.c_str(), 1);
+        console->write("X", 1);
+        EXPECT_EQ(stored(), kept + "X");
+        EXPECT_TRUE(zeroFrom(console->length()));
+    }
 }
 
 TEST_F(LogConsoleTest, LineBreaksAndCarriageReturns)
@@ -89,8 +83,7 @@ TEST_F(LogConsoleTest, MessageBoxBeforeAttachThenWindow)
     console->write("one\n", 1);
     console->write("two\n", 1);
     ASSERT_EQ(host.messageBox.shown.size(), 2u);
-    EXPECT_EQ(host.messageBox.shown[1].caption, "NOTIFY");
-    EXPECT_EQ(host.messageBox.shown[1].text, "one\ntwo\n");
+    EXPECT_EQ(host.messageBox.shown[1].caption + ":" + host.messageBox.shown[1].text, "NOTIFY:one\ntwo\n");
 
     attach();
     console->write("three\n", 1);
@@ -100,7 +93,6 @@ TEST_F(LogConsoleTest, MessageBoxBeforeAttachThenWindow)
     console->clear();
     console->write("about\n", 0);
     EXPECT_EQ(edit->text, "about\r\n");
-    EXPECT_EQ(edit->scrolledLines, 31744);
 }
 
 TEST_F(LogConsoleTest, FailedLookupShowsNothingButEchoesDisplayedMessages)
@@ -109,8 +101,7 @@ TEST_F(LogConsoleTest, FailedLookupShowsNothingButEchoesDisplayedMessages)
     console->setEcho([&](const char* m) { echoed += m; });
     EXPECT_EQ(console->attachWindow(&dialog, 4242), nullptr);
     console->write("a\rb\n", 1);
-    EXPECT_TRUE(host.messageBox.shown.empty());
-    EXPECT_EQ(edit->setTextCalls, 0);
+    EXPECT_TRUE(host.messageBox.shown.empty() && edit->setTextCalls == 0);
     console->setDisplay(0);
     console->write("hidden\n", 1);
     EXPECT_EQ(echoed, "a\rb\n");
@@ -118,8 +109,12 @@ TEST_F(LogConsoleTest, FailedLookupShowsNothingButEchoesDisplayedMessages)
 
 TEST_F(LogConsoleTest, FileCopyWithoutDisplayAndOnlyOneSwitchesOn)
 {
+    // A scan log is named after its source, whose path may be long: it is used whole.
     testsupport::ScratchDir dir("console");
-    const std::string copy = dir.file("scan.pva.txt");
+    std::string path = dir.path();
+    for (int i = 0; i < 8; ++i) path += "/" + std::string(120, static_cast<char>('a' + i));
+    std::filesystem::create_directories(path);
+    const std::string copy = path + "/" + std::string(200, 'r') + ".pva.txt";
     attach();
     console->write("Creating Scan Log\n", 1);
     console->setFileName(copy.c_str());
@@ -141,20 +136,6 @@ TEST_F(LogConsoleTest, FileCopyWithoutDisplayAndOnlyOneSwitchesOn)
     EXPECT_EQ(edit->text, "Creating Scan Log\r\nline 1\r\n2\r\nnot copied\r\ndone\r\n");
 }
 
-TEST_F(LogConsoleTest, LongCopyFileNameIsUsedWhole)
-{
-    testsupport::ScratchDir dir("console");
-    std::string path = dir.path();
-    for (int i = 0; i < 8; ++i) path += "/" + std::string(120, static_cast<char>('a' + i));
-    std::filesystem::create_directories(path);
-    const std::string copy = path + "/" + std::string(200, 'r') + ".pva.txt";
-    console->setFileName(copy.c_str());
-    console->setFileCopy(1);
-    console->write("scan line\n", 1);
-    EXPECT_EQ(console->fileName(), copy);
-    EXPECT_EQ(testsupport::readText(copy), "scan line\n");
-}
-
 TEST_F(LogConsoleTest, OverlongMessagesStayInsideTheBuffer)
 {
     attach();
@@ -171,7 +152,6 @@ TEST_F(LogConsoleTest, OverlongMessagesStayInsideTheBuffer)
     std::string blob(100000, 'x');
     for (size_t i = 0; i < blob.size(); i += 1000) blob[i] = static_cast<char>('A' + (i / 1000) % 26);
     console->write(blob.c_str(), 1);
-    EXPECT_LE(console->length(), LogConsole::textSize - 1);
     EXPECT_EQ(console->text()[LogConsole::textSize - 1], 0);
     EXPECT_EQ(stored(), blob.substr(blob.size() - console->length()));
 }
@@ -179,18 +159,11 @@ TEST_F(LogConsoleTest, OverlongMessagesStayInsideTheBuffer)
 TEST_F(LogConsoleTest, StreamSideFlushesThroughWriteWithoutLosingCharacters)
 {
     std::ostream out(console.get());
-    out << "hello " << 42 << '\n';
-    EXPECT_EQ(console->length(), 0);
-    EXPECT_EQ(console->overflow(std::char_traits<char>::eof()), 0);
-    EXPECT_EQ(stored(), "hello 42\n");
-    EXPECT_EQ(console->underflow(), 0);
-
-    console->clear();
-    std::string big;
+    std::string big;   // more than the staging buffer holds
     for (int i = 0; i < 3000; ++i) big += static_cast<char>('a' + i % 26);
-    out << big;
-    console->overflow(std::char_traits<char>::eof());
-    EXPECT_EQ(stored(), big);
+    out << "hello " << 42 << '\n' << big;
+    EXPECT_EQ(console->overflow(std::char_traits<char>::eof()), 0);
+    EXPECT_EQ(stored(), "hello 42\n" + big);
 }
 
 } // namespace

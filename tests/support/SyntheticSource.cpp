@@ -6,59 +6,43 @@
 
 namespace testsupport {
 
-SyntheticSource& SyntheticSource::picture(uint8_t picType, uint32_t pts, uint16_t length)
+SyntheticSource& SyntheticSource::push(uint8_t streamId, uint8_t flags, uint8_t picType)
+{
+    packets.push_back({streamId, flags, picType, vPts_, aPts_, static_cast<uint16_t>(streamId == pvaStreamVideo ? 1000 : 500)});
+    return *this;
+}
+
+SyntheticSource& SyntheticSource::picture(uint8_t picType, uint32_t pts)
 {
     vPts_ = pts;
-    packets.push_back({pvaStreamVideo, pvaFlagPts, picType, vPts_, aPts_, length});
-    return *this;
+    return push(pvaStreamVideo, pvaFlagPts, picType);
 }
 
-SyntheticSource& SyntheticSource::videoData(uint16_t length)
-{
-    packets.push_back({pvaStreamVideo, 0, 0, vPts_, aPts_, length});
-    return *this;
-}
+SyntheticSource& SyntheticSource::videoData() { return push(pvaStreamVideo, 0, 0); }
 
-SyntheticSource& SyntheticSource::audioPes(uint32_t pts, uint16_t length)
+SyntheticSource& SyntheticSource::audioPes(uint32_t pts)
 {
     aPts_ = pts;
-    packets.push_back({pvaStreamAudio, pvaFlagPts, 0, vPts_, aPts_, length});
-    return *this;
+    return push(pvaStreamAudio, pvaFlagPts, 0);
 }
 
-SyntheticSource& SyntheticSource::audioData(uint16_t length)
-{
-    packets.push_back({pvaStreamAudio, 0, 0, vPts_, aPts_, length});
-    return *this;
-}
+SyntheticSource& SyntheticSource::audioData() { return push(pvaStreamAudio, 0, 0); }
 
-SyntheticSource& SyntheticSource::other(uint8_t streamId, uint16_t length)
+SyntheticSource& SyntheticSource::gops(int count, uint32_t firstPts, int32_t audioLead)
 {
-    packets.push_back({streamId, 0, 0, vPts_, aPts_, length});
-    return *this;
-}
-
-SyntheticSource& SyntheticSource::gops(int count, int picturesPerGop, uint32_t firstPts, int32_t audioLead)
-{
-    for (int g = 0; g < count; ++g) {
-        for (int p = 0; p < picturesPerGop; ++p) {
-            const uint8_t type = p == 0 ? 1 : (p % 3 == 0 ? 2 : 3);
-            const uint32_t pts = firstPts + static_cast<uint32_t>(pictures_) * 3600u;
-            picture(type, pts);
-            videoData();
-            audioPes(pts + static_cast<uint32_t>(audioLead));
-            audioData();
-            ++pictures_;
-        }
+    for (int p = 0; p < count * 12; ++p) {
+        const uint32_t pts = firstPts + static_cast<uint32_t>(p) * 3600u;
+        picture(p % 12 == 0 ? 1 : (p % 3 == 0 ? 2 : 3), pts).videoData();
+        audioPes(pts + static_cast<uint32_t>(audioLead)).audioData();
     }
     return *this;
 }
 
-int SyntheticSource::load(SourceAnalyser& app, int slot, bool cutAtIFrames, const char* name) const
+int SyntheticSource::load(SourceAnalyser& app, int slot, bool cutAtIFrames) const
 {
     if (app.allocSourceArrays(slot) != 1) return -1;
     SourceStream& s = app.sources[slot];
-    s.fileName = name;
+    s.fileName = "synthetic.pva";
     uint32_t pos = 0;
     int32_t cuts = 0, pictures = 0;
     for (size_t k = 0; k < packets.size(); ++k) {
@@ -71,11 +55,9 @@ int SyntheticSource::load(SourceAnalyser& app, int slot, bool cutAtIFrames, cons
         s.pktPos[k] = pos;
         pos += 8u + p.length;
         if (p.picType != 0) ++pictures;
-        const bool videoWithPts = p.streamId == pvaStreamVideo && (p.flags & pvaFlagPts);
-        if (videoWithPts && (cutAtIFrames ? p.picType == 1 : true)) {
+        if (p.streamId == pvaStreamVideo && (p.flags & pvaFlagPts) && (!cutAtIFrames || p.picType == 1)) {
             s.cutPointPkt[cuts] = static_cast<int32_t>(k);
-            s.cutPointFrame[cuts] = pictures - 1;
-            ++cuts;
+            s.cutPointFrame[cuts++] = pictures - 1;
         }
     }
     s.pktCount = static_cast<int32_t>(packets.size());
