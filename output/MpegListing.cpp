@@ -92,10 +92,8 @@ int listMpegFile(LogConsole& log, const char* path)
 int openMpegFileDialog(LogConsole& log, platform::FileDialog* dialog)
 {
     if (!dialog) return -1;
-    platform::FileDialog::Request request;
-    request.title = "set PVA file";
+    platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
     request.filters = {{".mpg file", "*.mpg"}, {"*.*", "*.*"}};
-    request.maxPathLength = 1023;
     request.mustExist = true;
     request.pathMustExist = true;
     std::string path;

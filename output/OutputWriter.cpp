@@ -375,11 +375,7 @@ int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int
 {
     if (editor.outputName.empty() || askName == 1) {
         if (!dialog) return -1;
-        platform::FileDialog::Request request;
-        request.title = "set PVA file";
-        request.filters = {{"*.pva *.pav", "*.pva;*.pav"}, {"*.* ", "*.*"}};
-        request.maxPathLength = 1023;
-        request.mustExist = false;
+        platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
         request.confirmOverwrite = true;
         request.pathMustExist = true;
         std::string chosen;

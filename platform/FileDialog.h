@@ -19,6 +19,15 @@ public:
         bool confirmOverwrite = false;  // save: ask before replacing a file
         bool pathMustExist = true;
     };
+    // The request both PVA dialogs start from: "set PVA file", the PVA filters first.
+    static Request pvaFileRequest()
+    {
+        Request r;
+        r.title = "set PVA file";
+        r.filters = {{"*.pva *.pav", "*.pva;*.pav"}, {"*.* ", "*.*"}};
+        return r;
+    }
+
     virtual ~FileDialog() = default;
     // Returns false when the user cancels (or the dialog fails); path is then unchanged.
     virtual bool openFile(const Request& request, std::string& path) = 0;

@@ -9,10 +9,7 @@
 int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog)
 {
     if (!dialog) return -1;
-    platform::FileDialog::Request request;
-    request.title = "set PVA file";
-    request.filters = {{"*.pva *.pav", "*.pva;*.pav"}, {"*.* ", "*.*"}};
-    request.maxPathLength = 1023;
+    platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
     request.mustExist = true;
     request.pathMustExist = true;
     std::string path;

@@ -4,6 +4,7 @@
 #include "shell/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,8 +31,7 @@ protected:
 
     void SetUp() override
     {
-        log.attachWindow(nullptr, 1001);
-        log.setEcho([this](const char* m) { messages += m; });
+        testsupport::recordShown(log, messages);
         app.settings.undoButton = &undoButton;
         app.settings.redoButton = &redoButton;
         app.settings.mainWindow = &mainWindow;

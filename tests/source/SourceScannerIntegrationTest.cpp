@@ -51,8 +51,7 @@ protected:
 
     void SetUp() override
     {
-        console.attachWindow(nullptr, 1001);
-        console.setEcho([this](const char* m) { said += m; });
+        testsupport::recordShown(console, said);
         app = std::make_unique<SourceAnalyser>(&console);
     }
     const SourceStream& scan(const std::string& name)

@@ -45,8 +45,7 @@ protected:
 
     void SetUp() override
     {
-        console.attachWindow(nullptr, 1001);
-        console.setEcho([this](const char* m) { said += m; });
+        testsupport::recordShown(console, said);
         app = std::make_unique<SourceAnalyser>(&console);
     }
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes)

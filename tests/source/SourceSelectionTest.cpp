@@ -20,8 +20,7 @@ struct Selection : ::testing::Test {
 
     void SetUp() override
     {
-        console.attachWindow(nullptr, 1001);
-        console.setEcho([this](const char* m) { said += m; });
+        testsupport::recordShown(console, said);
         app = std::make_unique<SourceAnalyser>(&console);
     }
 };

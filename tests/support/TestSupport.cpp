@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "shell/LogConsole.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -55,6 +57,12 @@ std::string readText(const std::string& path)
 }
 
 bool fileExists(const std::string& path) { return fs::exists(path); }
+
+void recordShown(LogConsole& log, std::string& shown)
+{
+    log.attachWindow(nullptr, 1001);
+    log.setEcho([&shown](const char* m) { shown += m; });
+}
 
 std::string sample(const std::string& name)
 {

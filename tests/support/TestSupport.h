@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+class LogConsole;
+
 namespace testsupport {
 
 // A fresh directory under the build tree's temporary area, removed at destruction.
@@ -25,6 +27,10 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readBytes(const std::string& path);
 std::string readText(const std::string& path);
 bool fileExists(const std::string& path);
+
+// Puts the console in window mode without a window and appends every message it
+// shows to `shown`.
+void recordShown(LogConsole& log, std::string& shown);
 
 // Path of a generated sample recording (see tools/), e.g. sample("rec60.pva").
 std::string sample(const std::string& name);
