@@ -20,6 +20,8 @@ public:
     int position = 0;
     int scrolledLines = 0;
     int invalidations = 0;
+    bool checked = false;
+    std::string toolTip;
     int showCalls = 0, hideCalls = 0;
     int setTextCalls = 0, setPositionCalls = 0;
     std::vector<std::string> texts;   // every text set, in order
@@ -33,6 +35,11 @@ public:
     void setPosition(int p) override { position = p; positions.push_back(p); ++setPositionCalls; }
     void scrollLines(int n) override { scrolledLines += n; }
     void invalidate(bool) override { ++invalidations; }
+    std::string currentText() override { return text; }
+    int currentPosition() override { return position; }
+    bool isChecked() override { return checked; }
+    void setChecked(bool c) override { checked = c; }
+    void setToolTip(const char* t) override { toolTip = t; }
     Control* child(int id) override
     {
         auto it = children.find(id);

@@ -1,0 +1,100 @@
+#pragma once
+#include "platform/Control.h"
+#include "platform/Geometry.h"
+
+namespace platform {
+
+class Canvas;
+class ScrollBar;
+
+// Notification codes that come with a command.
+inline constexpr int commandClicked = 0;        // a button or check box was clicked
+inline constexpr int commandEditChanged = 0x300; // the text of an edit control changed
+
+// The state of the mouse at a mouse event, in client coordinates of the window
+// that receives it.
+struct MouseEvent {
+    Point client;
+    bool leftButton = false;
+    bool rightButton = false;
+    bool middleButton = false;
+    bool shift = false;
+    bool control = false;
+};
+
+// A top-level dialog window built from a dialog template. As a Control it is the
+// dialog itself: child(id) finds its controls, invalidate() repaints all of it.
+class Window : public Control {
+public:
+    // The scroll bar control with this id, or null.
+    virtual ScrollBar* scrollBar(int id) = 0;
+    virtual Size clientSize() = 0;
+    // Repaints a part of the client area (the whole background is painted again,
+    // clipped to it).
+    virtual void invalidateRect(const Rect& r, bool erase) = 0;
+    virtual void setTitle(const char* title) = 0;
+    virtual void minimise() = 0;
+    // Delivers the close message to the window's own handler, at once.
+    virtual void sendClose() = 0;
+    // Ends the dialog: the window goes away; its handler gets no more events.
+    virtual void destroy() = 0;
+
+    // Moving a borderless window by hand.
+    virtual Point cursorScreenPosition() = 0;
+    virtual Point cursorClientPosition() = 0;
+    // The frame around the client area (left/right, top/bottom).
+    virtual Size dialogFrame() = 0;
+    // Puts the window's top-left corner at this screen position.
+    virtual void moveTo(Point topLeft) = 0;
+    virtual void captureMouse(bool capture) = 0;
+    // Hands an interactive move to the window system, for platforms whose
+    // windows cannot be placed by the program. False when it has not taken it
+    // (moveTo then applies).
+    virtual bool beginSystemMove() = 0;
+};
+
+// What a dialog window reports to the code behind it.
+class DialogHandler {
+public:
+    virtual ~DialogHandler() = default;
+    // The dialog and its controls exist; runs inside WindowSystem::createDialog.
+    virtual void onInit(Window& window) = 0;
+    // A control's command: commandClicked, commandEditChanged.
+    virtual void onCommand(int controlId, int code) = 0;
+    // A horizontal scroll bar or trackbar action (scroll codes of ScrollBar.h).
+    virtual void onHorizontalScroll(int controlId, int code) = 0;
+    // Mouse events on the window's own background (not on a control).
+    virtual void onLeftButtonDown(const MouseEvent& event) = 0;
+    virtual void onRightButtonDown(const MouseEvent& event) = 0;
+    virtual void onLeftButtonUp(const MouseEvent& event) = 0;
+    virtual void onMouseMove(const MouseEvent& event) = 0;
+    // delta > 0: turned away from the user.
+    virtual void onWheel(int delta, const MouseEvent& event) = 0;
+    virtual void onPaint(Canvas& canvas) = 0;
+    // The close message: the close button, the window system, the end of the session.
+    virtual void onClose() = 0;
+};
+
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+    // Creates a modeless dialog from a template ("MAINCUTDIALOG", "PVADIALOG"),
+    // hidden; handler.onInit runs inside. Null when it cannot be created.
+    virtual Window* createDialog(const char* templateName, DialogHandler& handler) = 0;
+};
+
+// The program's message queue, for the main loop.
+class MessageQueue {
+public:
+    virtual ~MessageQueue() = default;
+    // True when a message is waiting (it stays in the queue).
+    virtual bool messageWaiting() = 0;
+    // Takes the next message and dispatches it. False when it was the quit
+    // message; exitCode then holds its code.
+    virtual bool dispatchNext(int& exitCode) = 0;
+    // Blocks until a message arrives.
+    virtual void waitForMessage() = 0;
+    virtual void postQuit(int exitCode) = 0;
+};
+
+} // namespace platform
