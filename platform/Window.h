@@ -87,13 +87,13 @@ public:
 class MessageQueue {
 public:
     virtual ~MessageQueue() = default;
-    // True when a message is waiting (it stays in the queue).
-    virtual bool messageWaiting() = 0;
-    // Takes the next message and dispatches it. False when it was the quit
-    // message; exitCode then holds its code.
-    virtual bool dispatchNext(int& exitCode) = 0;
-    // Blocks until a message arrives.
+    // Dispatches the messages that are waiting, without blocking. True when at
+    // least one was dispatched, false when none was waiting.
+    virtual bool dispatchWaiting() = 0;
+    // Blocks until a message arrives, then dispatches what is waiting.
     virtual void waitForMessage() = 0;
+    // True once the quit message has been posted; exitCode then holds its code.
+    virtual bool quitPosted(int& exitCode) = 0;
     virtual void postQuit(int exitCode) = 0;
 };
 
