@@ -46,8 +46,9 @@ const DialogTemplate* findDialogTemplate(const char* name);
 // Static texts and pictures belong to the window system's "STATIC" class.
 inline bool isStaticClass(ControlKind kind) { return kind == ControlKind::staticText || kind == ControlKind::picture; }
 
-// Dialog units to pixels.
-inline int dluToPixelsX(int units) { return units * 3 / 2; }
-inline int dluToPixelsY(int units) { return units * 13 / 8; }
+// Dialog units to pixels, rounded to the nearest pixel as the window system
+// does (438 x 281 units are 657 x 457 pixels).
+inline int dluToPixelsX(int units) { return (units * 3 + 1) / 2; }
+inline int dluToPixelsY(int units) { return (units * 13 + 4) / 8; }
 
 } // namespace resources
