@@ -2,6 +2,8 @@
 #include "platform/Control.h"
 #include "platform/Geometry.h"
 
+#include <cstdint>
+
 namespace platform {
 
 class Canvas;
@@ -33,6 +35,9 @@ public:
     // clipped to it).
     virtual void invalidateRect(const Rect& r, bool erase) = 0;
     virtual void setTitle(const char* title) = 0;
+    // The window system's identifier of the window; the viewer is given it with
+    // each file name.
+    virtual uint64_t nativeId() = 0;
     virtual void minimise() = 0;
     // Delivers the close message to the window's own handler, at once.
     virtual void sendClose() = 0;
