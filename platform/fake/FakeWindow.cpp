@@ -5,16 +5,13 @@
 
 namespace platform::fake {
 
-using resources::ControlKind;
+using Kind = FakeDialogSpec::Kind;
 
-FakeWindow::FakeWindow(const resources::DialogTemplate& t, DialogHandler& h, uint64_t windowId)
-    : dialogTemplate(t), handler(h), id(windowId),
-      client{resources::dluToPixelsX(t.width), resources::dluToPixelsY(t.height)}
+FakeWindow::FakeWindow(const FakeDialogSpec& s, DialogHandler& h, uint64_t windowId)
+    : spec(s), handler(h), id(windowId), client(s.client)
 {
-    for (int k = 0; k < t.controlCount; ++k) {
-        const resources::ControlTemplate& c = t.controls[k];
-        if (c.id == resources::noControlId) continue;
-        if (c.kind == ControlKind::scrollBar) {
+    for (const FakeDialogSpec::Item& c : s.controls) {
+        if (c.kind == Kind::scrollBar) {
             bars[c.id] = std::make_unique<FakeScrollBar>();
             continue;
         }
@@ -56,8 +53,7 @@ bool FakeWindow::click(int controlId)
 {
     FakeControl& c = control(controlId);
     if (destroyed || !c.enabled || !c.visible) return false;
-    const ControlKind kind = kinds[controlId];
-    if (kind == ControlKind::checkBox || kind == ControlKind::pushLikeCheckBox) c.checked = !c.checked;
+    if (kinds[controlId] == Kind::checkBox) c.checked = !c.checked;
     handler.onCommand(controlId, commandClicked);
     return true;
 }
@@ -140,13 +136,13 @@ std::vector<FakeWindow::Invalidation> FakeWindow::takeInvalidations()
 
 Window* FakeWindowSystem::createDialog(const char* templateName, DialogHandler& handler)
 {
-    auto it = templates.find(templateName);
-    if (it == templates.end()) return nullptr;
+    auto it = dialogs.find(templateName);
+    if (it == dialogs.end()) return nullptr;
     if (failCreations > 0) {
         --failCreations;
         return nullptr;
     }
-    windows.push_back(std::make_unique<FakeWindow>(*it->second, handler, 0x1000u + static_cast<uint64_t>(++created)));
+    windows.push_back(std::make_unique<FakeWindow>(it->second, handler, 0x1000u + static_cast<uint64_t>(++created)));
     FakeWindow& w = *windows.back();
     handler.onInit(w);
     return &w;
@@ -155,7 +151,7 @@ Window* FakeWindowSystem::createDialog(const char* templateName, DialogHandler& 
 FakeWindow* FakeWindowSystem::find(const std::string& templateName)
 {
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        if ((*it)->dialogTemplate.name == templateName && !(*it)->destroyed) return it->get();
+        if ((*it)->spec.name == templateName && !(*it)->destroyed) return it->get();
     return nullptr;
 }
 

@@ -7,7 +7,6 @@
 #include "platform/fake/FakeCanvas.h"
 #include "platform/fake/FakeScrollBar.h"
 #include "platform/fake/Fakes.h"
-#include "resources/DialogTemplates.h"
 
 #include <deque>
 #include <functional>
@@ -18,14 +17,27 @@
 
 namespace platform::fake {
 
+// What a fake dialog is made of: its template name, client size and controls.
+struct FakeDialogSpec {
+    enum class Kind { button, checkBox, scrollBar, other };
+    struct Item {
+        int id;
+        Kind kind;
+        std::string caption;
+    };
+    std::string name;
+    Size client;
+    std::vector<Item> controls;
+};
+
 class FakeWindow final : public Window {
 public:
-    FakeWindow(const resources::DialogTemplate& dialogTemplate, DialogHandler& handler, uint64_t id);
+    FakeWindow(const FakeDialogSpec& spec, DialogHandler& handler, uint64_t id);
 
-    const resources::DialogTemplate& dialogTemplate;
+    const FakeDialogSpec& spec;
     DialogHandler& handler;
     std::map<int, std::unique_ptr<FakeControl>> controls;
-    std::map<int, resources::ControlKind> kinds;
+    std::map<int, FakeDialogSpec::Kind> kinds;
     std::map<int, std::unique_ptr<FakeScrollBar>> bars;
 
     bool visible = false;
@@ -118,12 +130,12 @@ private:
 
 class FakeWindowSystem final : public WindowSystem {
 public:
-    std::map<std::string, const resources::DialogTemplate*> templates;
+    std::map<std::string, FakeDialogSpec> dialogs;
     std::vector<std::unique_ptr<FakeWindow>> windows;
     int failCreations = 0;   // this many next creations fail
     int created = 0;
 
-    void addTemplate(const resources::DialogTemplate& t) { templates[t.name] = &t; }
+    void addDialog(FakeDialogSpec spec) { dialogs[spec.name] = std::move(spec); }
     Window* createDialog(const char* templateName, DialogHandler& handler) override;
     // The newest window made from this template that is not destroyed, or null.
     FakeWindow* find(const std::string& templateName);
@@ -158,6 +170,8 @@ public:
         quit_ = true;
         exitCode_ = exitCode;
     }
+    // Takes the quit message back, so that a test can run a loop again.
+    void resetQuit() { quit_ = false; }
 
 private:
     struct Pending {
