@@ -73,7 +73,9 @@ public:
     virtual void onRightButtonDown(const MouseEvent& event) = 0;
     virtual void onLeftButtonUp(const MouseEvent& event) = 0;
     virtual void onMouseMove(const MouseEvent& event) = 0;
-    // delta > 0: turned away from the user.
+    // delta > 0: turned away from the user. The point is where the mouse is, in
+    // this window's client coordinates, also for a wheel turned over a child
+    // control that hands it on (the main window's console does).
     virtual void onWheel(int delta, const MouseEvent& event) = 0;
     virtual void onPaint(Canvas& canvas) = 0;
     // The close message: the close button, the window system, the end of the session.
