@@ -60,7 +60,8 @@ QtEventPump::QtEventPump(MicrosecondClock clock, uint32_t intervalUs) : clock_(c
 
 int QtEventPump::serve(int maxEvents)
 {
-    if (maxEvents <= 0) return 0;
+    if (maxEvents <= 0 || --callsToClock_ > 0) return 0;
+    callsToClock_ = clockStride;
     const uint64_t now = clock_();
     if (entered_ && now - lastEntry_ < intervalUs_) return 0;
     entered_ = true;
