@@ -85,6 +85,8 @@ private:
     int wheelRest_ = 0;
 };
 
+// Needs the QApplication for its whole life: create it after the application
+// object and destroy it before.
 class QtWindowSystem final : public WindowSystem {
 public:
     QtWindowSystem() = default;
