@@ -1,0 +1,193 @@
+// The picture chosen for a position and its decoding, in process: every picture of
+// every sample variant, positions beyond 4 GiB, and recordings that are damaged,
+// cut short or not recordings at all.
+#include "support/ViewerTestSupport.h"
+#include "viewer/PictureDecoder.h"
+#include "viewer/PvaVideo.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace testsupport;
+using namespace viewertest;
+using namespace viewer;
+
+namespace {
+
+struct Shown {
+    bool ok = false;
+    QImage picture;
+    DecodePlan plan;
+    std::string error;
+};
+
+Shown show(PvaVideoFile& file, PictureDecoder& decoder, uint64_t position)
+{
+    Shown s;
+    s.ok = file.plan(position, s.plan, s.error) && decoder.decode(s.plan, s.picture, s.error);
+    return s;
+}
+
+TEST(ViewerDecode, EveryPictureOfEverySampleIsTheOneItsPacketStarts)
+{
+    PictureDecoder decoder;
+    for (const char* name : {"clip.pva", "garbage_before.pva", "garbage_between.pva", "damaged_length.pva",
+                             "trailing_garbage.pva", "zero_length.pva", "stream3.pva", "pts_jump_back.pva",
+                             "joined.pva", "pts_wrap.pva"}) {
+        PvaVideoFile file;
+        std::string error;
+        ASSERT_TRUE(file.open(sample(name), error)) << error;
+        int pictures = 0;
+        for (const SamplePacket& p : samplePackets(name)) {
+            if (p.streamId != 1 || p.types == "-") continue;
+            ++pictures;
+            const Shown s = show(file, decoder, p.offset);
+            ASSERT_TRUE(s.ok) << name << " @" << p.offset << ": " << s.error;
+            const AccessUnit& target = s.plan.units[s.plan.target];
+            EXPECT_EQ(target.packet, p.offset) << name;
+            EXPECT_EQ(target.type, p.types[0]) << name << " @" << p.offset;
+            EXPECT_EQ(target.hasPts, p.hasPts) << name << " @" << p.offset;
+            EXPECT_EQ(target.pts, p.pts) << name << " @" << p.offset;
+            EXPECT_EQ(s.picture.size(), QSize(720, 576)) << name;
+            // Decoding starts at a sequence header and takes only what the picture needs.
+            EXPECT_TRUE(s.plan.units.front().sequenceHeader) << name;
+            EXPECT_EQ(s.plan.units.front().type, 'I') << name;
+            EXPECT_LE(s.plan.units.size(), 12u) << name << " @" << p.offset;
+        }
+        EXPECT_EQ(pictures, sampleInfoInt(name, "pictures")) << name;
+    }
+}
+
+TEST(ViewerDecode, TimesCountFromTheRecordingsFirstPicture)
+{
+    PvaVideoFile file;
+    PictureDecoder decoder;
+    std::string error;
+    ASSERT_TRUE(file.open(sample("pts_wrap.pva"), error)) << error;
+    const auto points = cutPoints(sample("pts_wrap.pva"), true);
+    ASSERT_GT(points.size(), 3u);
+    for (const CutPoint& c : points) {
+        const Shown s = show(file, decoder, c.offset);
+        ASSERT_TRUE(s.ok) << s.error;
+        // Across the 2^32 wrap the time runs on as the cutter shows it.
+        EXPECT_EQ(s.plan.units[s.plan.target].pts - file.startPts(), c.vpts);
+    }
+    EXPECT_EQ(formatTime(5512500), "00:01:01.25");
+    EXPECT_EQ(formatTime(0xFFFFFFFFu), "13:15:21.85");
+}
+
+TEST(ViewerDecode, PositionsBeyondFourGiB)
+{
+    // A sparse file: 4 GiB of nothing, then the clip.
+    ScratchDir dir("vw4g");
+    const std::string big = dir.file("big.pva");
+    const uint64_t base = (4ull << 30) + 1000;
+    {
+        std::ofstream out(big, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(base));
+        const auto clip = readBytes(sample("clip.pva"));
+        out.write(reinterpret_cast<const char*>(clip.data()), static_cast<std::streamsize>(clip.size()));
+        ASSERT_TRUE(out.good());
+    }
+    PvaVideoFile small, large;
+    PictureDecoder decoder;
+    std::string error;
+    ASSERT_TRUE(small.open(sample("clip.pva"), error));
+    ASSERT_TRUE(large.open(big, error));
+    int compared = 0;
+    for (const CutPoint& c : cutPoints(sample("clip.pva"), true)) {
+        if (c.offset > 700000) break;
+        const Shown a = show(small, decoder, c.offset);
+        const Shown b = show(large, decoder, base + c.offset);
+        ASSERT_TRUE(a.ok && b.ok) << a.error << b.error;
+        EXPECT_EQ(a.picture, b.picture) << c.offset;
+        ++compared;
+    }
+    EXPECT_GT(compared, 20);
+}
+
+TEST(ViewerDecode, BadPositionsAndBadFilesGiveAMessage)
+{
+    ScratchDir dir("vwbad");
+    PictureDecoder decoder;
+    std::string error;
+    const auto clip = readBytes(sample("clip.pva"));
+    const auto packets = samplePackets("clip.pva");
+
+    PvaVideoFile file;
+    EXPECT_FALSE(file.open(dir.file("missing.pva"), error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_FALSE(file.open(dir.path(), error));
+
+    ASSERT_TRUE(file.open(sample("clip.pva"), error));
+    uint64_t audio = 0;
+    for (const SamplePacket& p : packets)
+        if (p.streamId == 2) {
+            audio = p.offset;
+            break;
+        }
+    const std::pair<uint64_t, const char*> refused[] = {
+        {clip.size(), "past the end"},
+        {clip.size() + 5000000000ull, "past the end"},
+        {3, "No AV packet starts"},
+        {audio, "audio, not video"},
+    };
+    for (auto [position, message] : refused) {
+        const Shown s = show(file, decoder, position);
+        EXPECT_FALSE(s.ok) << position;
+        EXPECT_NE(s.error.find(message), std::string::npos) << position << ": " << s.error;
+    }
+
+    // Not a recording, nothing, and audio only.
+    writeBytes(dir.file("noise.pva"), std::vector<uint8_t>(100000, 0x41));
+    writeBytes(dir.file("empty.pva"), {});
+    std::vector<uint8_t> audioOnly;
+    for (const SamplePacket& p : packets)
+        if (p.streamId == 2) {
+            const size_t end = p.offset + 8 + ((clip[p.offset + 6] << 8) | clip[p.offset + 7]);
+            audioOnly.insert(audioOnly.end(), clip.begin() + static_cast<long>(p.offset), clip.begin() + static_cast<long>(end));
+        }
+    writeBytes(dir.file("audio.pva"), audioOnly);
+    for (const char* name : {"noise.pva", "empty.pva", "audio.pva"}) {
+        ASSERT_TRUE(file.open(dir.file(name), error)) << error;
+        EXPECT_FALSE(show(file, decoder, 0).ok) << name;
+    }
+
+    // Video packets that hold no picture start, and a header that is video but
+    // points into nothing: no picture, no crash.
+    PacketBuilder b;
+    const uint32_t pts = 90000;
+    b.videoPts(pts, std::vector<uint8_t>(300, 0x11)).video(std::vector<uint8_t>(300, 0x22));
+    writeBytes(dir.file("nopicture.pva"), b.bytes);
+    ASSERT_TRUE(file.open(dir.file("nopicture.pva"), error));
+    const Shown none = show(file, decoder, 0);
+    EXPECT_FALSE(none.ok);
+    EXPECT_NE(none.error.find("No picture starts"), std::string::npos) << none.error;
+
+    // Cut short in the middle of each of the last pictures: either the part that is
+    // there is shown or a message comes; the earlier pictures are unharmed.
+    for (size_t cut : {clip.size() - 1000, clip.size() - 7000, clip.size() - 30000}) {
+        writeBytes(dir.file("short.pva"), std::vector<uint8_t>(clip.begin(), clip.begin() + static_cast<long>(cut)));
+        ASSERT_TRUE(file.open(dir.file("short.pva"), error));
+        for (const SamplePacket& p : packets) {
+            if (p.streamId != 1 || p.types == "-" || p.offset >= cut) continue;
+            const Shown s = show(file, decoder, p.offset);
+            if (p.offset + 300000 < cut) {
+                EXPECT_TRUE(s.ok) << cut << " @" << p.offset << ": " << s.error;
+            } else if (!s.ok) {
+                EXPECT_FALSE(s.error.empty());
+            }
+        }
+    }
+
+    // The file shrinks while it is open.
+    std::filesystem::copy_file(sample("clip.pva"), dir.file("gone.pva"));
+    ASSERT_TRUE(file.open(dir.file("gone.pva"), error));
+    std::filesystem::resize_file(dir.file("gone.pva"), 20000);
+    const Shown shrunk = show(file, decoder, packets[30].offset);
+    EXPECT_FALSE(shrunk.ok);
+}
+
+} // namespace
