@@ -87,10 +87,12 @@ void PictureWorker::run()
 
 void PictureWorker::showPicture(uint64_t position, uint64_t generation)
 {
+    if (!file_.isOpen()) return;
+    // A recording that begins with garbage still shows its first picture at 0.
+    if (position == 0) position = file_.firstPicturePacket();
     PictureResult r;
     r.generation = generation;
     r.position = position;
-    if (!file_.isOpen()) return;
     DecodePlan plan;
     if (file_.plan(position, plan, r.message) && decoder_.decode(plan, r.image, r.message, &cancel_)) {
         const AccessUnit& target = plan.units[plan.target];

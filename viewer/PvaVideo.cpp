@@ -203,6 +203,7 @@ void PvaVideoFile::close()
     fd_ = -1;
     size_ = 0;
     startPts_ = 0;
+    firstPicturePacket_ = 0;
     std::vector<uint8_t>().swap(window_);
     std::vector<uint8_t>().swap(es_);
 }
@@ -232,6 +233,7 @@ void PvaVideoFile::findStartPts()
         if (h.streamId != pvaStreamVideo || !(h.flags & pvaFlagPts) || h.length < 4) return;
         if (at + pvaHeaderSize + 4 > w.end()) return;
         const uint32_t pts = readVideoPts(w.at(at + pvaHeaderSize));
+        if (!found) firstPicturePacket_ = at;
         if (!found || (startPts_ > pts && startPts_ - pts < 90000)) startPts_ = pts;
         found = true;
     });

@@ -41,6 +41,9 @@ public:
     uint64_t size() const { return size_; }
     // The recording's first video time stamp, as the cutter counts its times from it.
     uint32_t startPts() const { return startPts_; }
+    // Where the first video packet with a time stamp begins (0 when none was found
+    // near the start): the picture shown for position 0 when garbage comes first.
+    uint64_t firstPicturePacket() const { return firstPicturePacket_; }
 
     // The picture of the video packet at `position`: the first picture whose header
     // lies in that packet (or, failing that, the next one). False with a short
@@ -59,6 +62,7 @@ private:
     int fd_ = -1;
     uint64_t size_ = 0;
     uint32_t startPts_ = 0;
+    uint64_t firstPicturePacket_ = 0;
 };
 
 // "hh:mm:ss.hh" of a time stamp difference in 90 kHz ticks.
