@@ -98,6 +98,9 @@ struct Unit {
     size_t picture = npos;   // offset of the picture start code
     char type = '?';
     bool sequenceHeader = false, gopHeader = false, closedGop = false;
+    // A frame may be coded as two field pictures; the unit then holds both.
+    int fields = 0;        // field pictures in the unit so far
+    bool awaitsSecondField = false;
 };
 
 char pictureType(int code)
@@ -134,7 +137,20 @@ std::vector<Unit> cutUnits(const std::vector<uint8_t>& es, bool& lastOpen)
         const size_t s = j - 2;
         const uint8_t code = d[j + 1];
         i = j + 2;
+        if (code == 0xB5) {
+            // Picture coding extension: its picture structure tells a field (1 top,
+            // 2 bottom) from a frame (3).
+            if (open && current.picture != npos && s + 6 < n && (d[s + 4] >> 4) == 8) {
+                const int structure = d[s + 6] & 3;
+                if (structure == 1 || structure == 2) current.awaitsSecondField = ++current.fields == 1;
+            }
+            continue;
+        }
         if (code != 0xB3 && code != 0xB8 && code != 0x00) continue;
+        if (code == 0x00 && open && current.awaitsSecondField) {
+            current.awaitsSecondField = false;
+            continue;
+        }
         if (open && current.picture != npos) {
             current.end = s;
             units.push_back(current);

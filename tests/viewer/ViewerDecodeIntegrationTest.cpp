@@ -108,6 +108,42 @@ TEST(ViewerDecode, PositionsBeyondFourGiB)
     EXPECT_GT(compared, 20);
 }
 
+TEST(ViewerDecode, AFrameCodedAsTwoFieldsIsOnePicture)
+{
+    // An I field and a P field make the first frame; a B frame and a P frame follow.
+    const std::vector<uint8_t> sequence = {0, 0, 1, 0xB3, 0x2D, 0x02, 0x40, 0x23, 0xFF, 0xFF, 0xE0, 0x00};
+    const std::vector<uint8_t> slice = {0, 0, 1, 0x01, 0x12, 0x34, 0x56};
+    auto extension = [](uint8_t structure) { return std::vector<uint8_t>{0, 0, 1, 0xB5, 0x8F, 0xFF, static_cast<uint8_t>(0xF0 | structure), 0x80}; };
+    PacketBuilder b;
+    b.videoPts(7200, concat({sequence, gopHeader(0x00080040), pictureHeader(1, 2), extension(1), slice,
+                             pictureHeader(2, 2), extension(2), slice}));
+    const uint64_t second = b.bytes.size();
+    b.videoPts(3600, concat({pictureHeader(3, 1), extension(3), slice}));
+    const uint64_t third = b.bytes.size();
+    b.videoPts(14400, concat({pictureHeader(2, 4), extension(1), slice, pictureHeader(2, 4), extension(2), slice}));
+    b.videoPts(10800, concat({pictureHeader(3, 3), extension(3), slice}));
+    ScratchDir dir("vwfield");
+    writeBytes(dir.file("fields.pva"), b.bytes);
+
+    PvaVideoFile file;
+    std::string error;
+    ASSERT_TRUE(file.open(dir.file("fields.pva"), error));
+    DecodePlan plan;
+    ASSERT_TRUE(file.plan(0, plan, error)) << error;
+    ASSERT_EQ(plan.units.size(), 1u);
+    EXPECT_EQ(plan.units[0].type, 'I');
+    EXPECT_EQ(plan.units[0].pts, 7200u);
+    EXPECT_EQ(plan.units[0].bytes.size(), second - 8 - 4);   // both fields
+    ASSERT_TRUE(file.plan(second, plan, error)) << error;
+    ASSERT_EQ(plan.units.size(), 2u);
+    EXPECT_EQ(plan.units[1].type, 'B');
+    EXPECT_EQ(plan.units[1].pts, 3600u);
+    ASSERT_TRUE(file.plan(third, plan, error)) << error;
+    ASSERT_EQ(plan.units.size(), 2u);   // the B frame is left out
+    EXPECT_EQ(plan.units[1].type, 'P');
+    EXPECT_EQ(plan.units[1].pts, 14400u);
+}
+
 TEST(ViewerDecode, BadPositionsAndBadFilesGiveAMessage)
 {
     ScratchDir dir("vwbad");
