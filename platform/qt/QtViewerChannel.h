@@ -27,6 +27,8 @@ bool viewerEndpoint(ViewerEndpoint& endpoint, std::string& error);
 // A name with a '/' is taken as it stands. Empty when not found.
 std::string locateViewerProgram(const char* program);
 
+// Blocks only in send (for the acknowledgement, bounded) and in find (connecting to a
+// local socket); works with or without a running event loop, once a QCoreApplication exists.
 class QtViewerChannel final : public ViewerChannel {
 public:
     explicit QtViewerChannel(int sendTimeoutMs = 2000);
