@@ -195,7 +195,8 @@ PvaVideoFile::~PvaVideoFile() { close(); }
 bool PvaVideoFile::open(const std::string& path, std::string& error)
 {
     close();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a FIFO would stop the decoding thread until someone writes to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         error = "Cannot open " + path + ": " + std::strerror(errno);
@@ -264,6 +265,8 @@ bool PvaVideoFile::plan(uint64_t position, DecodePlan& plan, std::string& error)
         error = "No file is open";
         return false;
     }
+    // The recording may have grown or shrunk since it was opened.
+    if (struct stat st; ::fstat(fd_, &st) == 0) size_ = static_cast<uint64_t>(st.st_size);
     if (position >= size_) {
         error = text("Position %llu is past the end of the file (%llu bytes)", pos, size_);
         return false;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/stat.h>
 
 using namespace testsupport;
 using namespace viewertest;
@@ -148,6 +149,9 @@ TEST(ViewerDecode, BadFilesGiveAMessage)
     EXPECT_FALSE(file.open(dir.file("missing.pva"), error));
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
     EXPECT_FALSE(file.open(dir.path(), error));
+    ASSERT_EQ(::mkfifo(dir.file("fifo.pva").c_str(), 0600), 0);
+    EXPECT_FALSE(file.open(dir.file("fifo.pva"), error));   // and does not wait for a writer
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 
     // Not a recording, nothing, and audio only.
     writeBytes(dir.file("noise.pva"), std::vector<uint8_t>(100000, 0x41));
@@ -190,12 +194,15 @@ TEST(ViewerDecode, BadFilesGiveAMessage)
         }
     }
 
-    // The file shrinks while it is open.
+    // The file shrinks, then grows again while it is open.
     std::filesystem::copy_file(sample("clip.pva"), dir.file("gone.pva"));
     ASSERT_TRUE(file.open(dir.file("gone.pva"), error));
     std::filesystem::resize_file(dir.file("gone.pva"), 20000);
     const Shown shrunk = show(file, decoder, packets[30].offset);
     EXPECT_FALSE(shrunk.ok);
+    EXPECT_NE(shrunk.error.find("past the end"), std::string::npos) << shrunk.error;
+    writeBytes(dir.file("gone.pva"), clip);
+    EXPECT_TRUE(show(file, decoder, packets[30].offset).ok);
 }
 
 } // namespace
