@@ -8,6 +8,7 @@
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -147,8 +148,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "DVD2AVI_PVAVIEW: a viewer is already running\n");
             return 0;
         }
+        QCoreApplication app(argc, argv);
+        // The running viewer has its own working directory.
+        const std::string absolute = QFileInfo(QString::fromLocal8Bit(fileName)).absoluteFilePath().toLocal8Bit().toStdString();
         platform::qt::QtViewerChannel channel;
-        if (!channel.find() || !channel.send(fileMessage(fileName)) || !channel.send(positionMessage(position))) {
+        if (!channel.find() || !channel.send(fileMessage(absolute.c_str())) || !channel.send(positionMessage(position))) {
             std::fprintf(stderr, "DVD2AVI_PVAVIEW: a viewer is running but does not answer\n");
             return 1;
         }
