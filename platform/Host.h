@@ -7,7 +7,10 @@ namespace platform {
 class EventPump {
 public:
     virtual ~EventPump() = default;
-    // Dispatches up to maxEvents waiting events; returns how many were served.
+    // Dispatches waiting events; returns how many were served (at most
+    // maxEvents). Meant to be called after every packet: a call may return 0
+    // at once when the window was served a moment ago, and a window system that
+    // cannot take events one by one serves all that wait.
     virtual int serve(int maxEvents) = 0;
 };
 

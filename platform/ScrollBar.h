@@ -30,7 +30,9 @@ public:
     // Sets the fields named by mask and redraws the bar.
     virtual void setInfo(const Info& info, unsigned mask) = 0;
     virtual Info info() = 0;
-    // Where the user is dragging the thumb (valid during a thumb-track action).
+    // Where the user is dragging the thumb (valid during a thumb-track action;
+    // the position otherwise). The bar itself never moves the position: after
+    // an action it stays until setInfo moves it.
     virtual int trackPosition() = 0;
 };
 

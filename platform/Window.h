@@ -11,7 +11,7 @@ class ScrollBar;
 
 // Notification codes that come with a command.
 inline constexpr int commandClicked = 0;        // a button or check box was clicked
-inline constexpr int commandEditChanged = 0x300; // the text of an edit control changed
+inline constexpr int commandEditChanged = 0x300; // the text of an edit control changed (also when set by the program)
 
 // The state of the mouse at a mouse event, in client coordinates of the window
 // that receives it.
@@ -35,9 +35,9 @@ public:
     // clipped to it).
     virtual void invalidateRect(const Rect& r, bool erase) = 0;
     virtual void setTitle(const char* title) = 0;
-    // The window system's identifier of the window; the viewer is given it with
-    // each file name.
-    virtual uint64_t nativeId() = 0;
+    // The window system's identifier of the window, which the viewer is given
+    // with each file name; 0 where there is none to give.
+    virtual uint64_t nativeId() { return 0; }
     virtual void minimise() = 0;
     // Delivers the close message to the window's own handler, at once.
     virtual void sendClose() = 0;
@@ -54,7 +54,9 @@ public:
     virtual void captureMouse(bool capture) = 0;
     // Hands an interactive move to the window system, for platforms whose
     // windows cannot be placed by the program. False when it has not taken it
-    // (moveTo then applies).
+    // (moveTo then applies). When it has, the mouse is not captured and the
+    // window system keeps the button's release: onLeftButtonUp comes with the
+    // next mouse event that shows the left button up.
     virtual bool beginSystemMove() = 0;
 };
 
@@ -68,14 +70,17 @@ public:
     virtual void onCommand(int controlId, int code) = 0;
     // A horizontal scroll bar or trackbar action (scroll codes of ScrollBar.h).
     virtual void onHorizontalScroll(int controlId, int code) = 0;
-    // Mouse events on the window's own background (not on a control).
+    // Mouse events on the window's own background: not on a control, except
+    // that static texts, pictures and group boxes let the mouse through and a
+    // disabled control's mouse input comes here too.
     virtual void onLeftButtonDown(const MouseEvent& event) = 0;
     virtual void onRightButtonDown(const MouseEvent& event) = 0;
     virtual void onLeftButtonUp(const MouseEvent& event) = 0;
     virtual void onMouseMove(const MouseEvent& event) = 0;
-    // delta > 0: turned away from the user. The point is where the mouse is, in
-    // this window's client coordinates, also for a wheel turned over a child
-    // control that hands it on (the main window's console does).
+    // delta > 0: turned away from the user. One call per whole notch (120);
+    // finer wheels are added up. Turns over the console and the scroll bars
+    // come here too, not to those controls, with the point in this window's
+    // client coordinates.
     virtual void onWheel(int delta, const MouseEvent& event) = 0;
     virtual void onPaint(Canvas& canvas) = 0;
     // The close message: the close button, the window system, the end of the session.
