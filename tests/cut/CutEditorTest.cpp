@@ -1,7 +1,7 @@
 #include "cut/CutEditor.h"
 
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
 #include "support/TestSupport.h"
@@ -25,7 +25,7 @@ class CutEditorTest : public ::testing::Test {
 protected:
     LogConsole log;
     std::string messages;
-    SourceAnalyser app{&log};
+    SourceAnalyser app{log};
     CutEditor editor{app};
     FakeControl undoButton, redoButton, mainWindow;
 

@@ -1,6 +1,6 @@
 #include "output/MpegListing.h"
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/PictureAnalysis.h"
 #include "source/SourceAnalyser.h"
 #include "support/TestSupport.h"
@@ -58,7 +58,7 @@ TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)
     EXPECT_TRUE(r.mustExist);
 
     // After a scan log, the listing still goes to out.txt and the log is left alone.
-    SourceAnalyser app(rig.log.get());
+    SourceAnalyser app(*rig.log);
     const std::vector<uint8_t> iPicture = concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)});
     writeBytes(rig.dir.file("rec.pva"), PacketBuilder().videoPts(900000, iPicture).videoPts(903600, iPicture).bytes);
     ASSERT_EQ(app.scanSource(rig.dir.file("rec.pva").c_str(), 1), 1);

@@ -1,7 +1,7 @@
 #include "source/BufferedReader.h"
 
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "source/SourceSelection.h"
 #include "support/TestSupport.h"
@@ -21,7 +21,7 @@ struct Selection : ::testing::Test {
     void SetUp() override
     {
         testsupport::recordShown(console, said);
-        app = std::make_unique<SourceAnalyser>(&console);
+        app = std::make_unique<SourceAnalyser>(console);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
 #include <gtest/gtest.h>
 
