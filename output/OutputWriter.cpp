@@ -313,8 +313,11 @@ void NewPvaWriter::cleanUp()
 
 std::string partFileName(std::string& name, int fileNumber)
 {
+    // The dot of the file name itself: a dot in a directory name is no extension.
+    const size_t slash = name.rfind('/');
+    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos) {
+    if (dot == std::string::npos || dot < fileStart) {
         name += ".pva";
         dot = name.size() - 4;
     }
