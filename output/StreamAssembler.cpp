@@ -163,12 +163,12 @@ struct PacketRange {
 class Assembly {
 public:
     Assembly(CutEditor& editor, const CutList& list, EntryRange entries)
-        : editor_(editor), list_(list), settings_(editor.app.settings), entries_(entries), calc_(settings_.assCalcNewPts),
+        : editor_(editor), list_(list), settings_(editor.app.settings), entries_(entries),
+          calc_(settings_.assCalcNewPts),
           // Settings are plain ints from a file: do the millisecond products unsigned
           // so that any value wraps like the time stamps instead of overflowing.
           videoPtsOffset_((500u - static_cast<uint32_t>(settings_.assAudioPtsOffset)) * 90u)
-    {
-    }
+    {}
 
     void addEntry(int32_t i);
 
@@ -219,7 +219,8 @@ void Assembly::addEntry(int32_t i)
 // The next entry does not continue this one's unit in the same source.
 bool Assembly::endsSequence(int32_t i) const
 {
-    return i == entries_.last || list_.source[i + 1] != list_.source[i] || list_.endPacket[i] != list_.firstPacket[i + 1];
+    return i == entries_.last || list_.source[i + 1] != list_.source[i]
+        || list_.endPacket[i] != list_.firstPacket[i + 1];
 }
 
 void Assembly::startSequence(int32_t i, const SourceStream& src, PacketRange& range)
@@ -301,7 +302,8 @@ void Assembly::takeTrailingAudio(int32_t s, uint32_t nextPicturePts, int64_t loo
 {
     const uint32_t audioEndPts = nextPicturePts + static_cast<uint32_t>(settings_.assCompleteAPktEndOffset) * 90u;
     if (int64_t{range.last} + 1 <= lookAheadEnd)
-        appendAVPkts(editor_, s, range.last + 1, static_cast<uint32_t>(lookAheadEnd), audioEndPts, audioPtsOffset_, calc_);
+        appendAVPkts(editor_, s, range.last + 1, static_cast<uint32_t>(lookAheadEnd), audioEndPts, audioPtsOffset_,
+                     calc_);
 }
 
 // Where the next sequence continues: the next video time stamp after the range,

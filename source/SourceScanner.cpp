@@ -108,8 +108,7 @@ public:
     SourceScan(SourceAnalyser& app, const char* path, bool withLog)
         : app_(app), log_(app.log), settings_(app.settings), path_(path), withLog_(withLog),
           reader_(settings_.fastBufferScan == 1), cutAtI_(settings_.cutAtIFrames != 0)
-    {
-    }
+    {}
 
     int run();
 
@@ -226,7 +225,8 @@ void SourceScan::startScanLog()
     deleteFile(logName.c_str());
     log_.writef("Creating Scan Log: %s\n", logName.c_str());
     scanLog_.emplace(log_);
-    log_.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n", 1);
+    log_.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
+               1);
 }
 
 void SourceScan::prepareSlot()
@@ -316,9 +316,9 @@ bool SourceScan::repair(uint8_t raw[pvaHeaderSize])
 // The scan log line's first pieces: offset, packet number, stream, counter, length.
 void SourceScan::logPacketStart(const PvaPacketHeader& header)
 {
-    const char* stream = header.streamId == pvaStreamVideo ? "ID: 1 VIDEO  "
-                       : header.streamId == pvaStreamAudio ? "ID: 2 AUDIO  "
-                                                           : "";
+    const char* stream = "";
+    if (header.streamId == pvaStreamVideo) stream = "ID: 1 VIDEO  ";
+    if (header.streamId == pvaStreamAudio) stream = "ID: 2 AUDIO  ";
     log_.writef("%09u::%05d: %scount:%03d  len:%05d  ", offset_, pktNum_, stream, header.counter,
                 static_cast<int>(header.length));
 }

@@ -84,9 +84,9 @@ struct Input {
 std::vector<Input> inputs()
 {
     return {
-        {"a.pva", recording(600, 900000)},                   // 24 s, about 7 MB
+        {"a.pva", recording(600, 900000)},                       // 24 s, about 7 MB
         {"b.pva", recording(240, 0xFFFFFFFFu - 300000, 0, 5)},   // runs over the 2^32 wrap
-        {"c.pva", recording(120, 450000, 37, 9)},            // damaged three times
+        {"c.pva", recording(120, 450000, 37, 9)},                // damaged three times
     };
 }
 
@@ -117,15 +117,17 @@ std::vector<SavedRun> runs()
         {"split_no_dot", "--set splitPvaDstFile=1 --set splitPvaDstFileSizeMB=5 cut -o film --add 0:0-48 a.pva"},
         {"split_ts", "--set splitPvaDstFile=1 --set splitPvaDstFileSizeMB=6 cut -o news.ts --add 0:0-48 a.pva"},
         {"no_audio", "--set saveNoAudio=1 cut -o out.pva --add 0:2-4 --add 1:1-2 a.pva b.pva"},
-        {"elementary", "--set saveNoAudio=1 --set saveNoAVPacketHeader=1 cut -o out.m2v --add 0:2-4 --add 1:1-2 a.pva b.pva"},
+        {"elementary",
+         "--set saveNoAudio=1 --set saveNoAVPacketHeader=1 cut -o out.m2v --add 0:2-4 --add 1:1-2 a.pva b.pva"},
         {"elementary_with_audio", "--set saveNoAVPacketHeader=1 cut -o out.es --add 0:2-4 a.pva"},
         {"no_new_pts", "--set assCalcNewPts=0 cut -o out.pva --add 0:1-2 --add 0:5-6 --add 1:0-1 a.pva b.pva"},
         {"append_next", "--set assAppendNextFrame=1 cut -o out.pva --add 0:1-2 --add 0:5-6 --add 1:0-1 a.pva b.pva"},
         {"no_complete_audio", "--set assCompleteAudioPkt=0 cut -o out.pva --add 0:1-2 --add 1:2-3 a.pva b.pva"},
         {"audio_offsets",
          "--set assAudioPtsOffset=-120 --set assCompleteAPktEndOffset=-200 cut -o out.pva --add 0:1-2 --add 1:2-3 a.pva b.pva"},
-        {"listing", "--set saveNoAudio=1 --set saveNoAVPacketHeader=1 cut -o v.m2v --add 0:0-3 a.pva && "
-                    "$CLI list-mpeg v.m2v"},
+        {"listing",
+         "--set saveNoAudio=1 --set saveNoAVPacketHeader=1 cut -o v.m2v --add 0:0-3 a.pva && "
+         "$CLI list-mpeg v.m2v"},
         {"over_source", "cut -o a.pva --add 0:1-2 a.pva"},
         {"missing_source", "cut -o out.pva --add 0:1-2 missing.pva"},
     };
@@ -184,7 +186,8 @@ RunOutput runOnce(const SavedRun& r, const std::vector<Input>& in, const Scratch
         for (const Input& i : in) {
             if (name != i.name) continue;
             isInput = true;
-            EXPECT_TRUE(bytes == std::string(i.bytes.begin(), i.bytes.end())) << r.name << " changed its input " << name;
+            EXPECT_TRUE(bytes == std::string(i.bytes.begin(), i.bytes.end()))
+                << r.name << " changed its input " << name;
         }
         if (!isInput) files[name] = bytes;
     }

@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -18,12 +17,9 @@ namespace {
 struct ListingRig {
     platform::fake::ScopedFakeHost host;
     ScratchDir dir{"listing"};
+    ScopedWorkingDir inDir{dir.path()};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
-    ListingRig()
-    {
-        log->attachWindow(nullptr, 1001);
-        EXPECT_EQ(chdir(dir.path().c_str()), 0);
-    }
+    ListingRig() { log->attachWindow(nullptr, 1001); }
 };
 
 TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)

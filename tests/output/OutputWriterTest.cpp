@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <regex>
 #include <tuple>
-#include <unistd.h>
 
 using namespace writertest;
 using testsupport::concat;
@@ -131,7 +130,7 @@ TEST(OutputWriter, PartNamesTakeTheDotOfTheFileNameOnly)
 TEST(OutputWriter, SplitPartsEndAfterAPictureStartAndJoinToTheWholeSave)
 {
     Rig rig(bigPictures(20).bytes);
-    ASSERT_EQ(chdir(rig.dir.path().c_str()), 0);
+    const testsupport::ScopedWorkingDir inRig(rig.dir.path());
     const std::vector<uint8_t> whole = rig.saved("whole.pva");
 
     // 4 MB: every flush after the first opens a new part. No dot: ".pva" is added.
@@ -235,7 +234,7 @@ TEST(OutputWriter, RefusesToOverwriteASource)
     const std::vector<uint8_t> bytes = bigPictures(14).bytes;
     Rig rig(bytes, "film_1.pva");
     const std::string src = rig.path("film_1.pva");
-    ASSERT_EQ(chdir(rig.dir.path().c_str()), 0);
+    const testsupport::ScopedWorkingDir inRig(rig.dir.path());
     fs::create_directory(rig.path("sub"));
     fs::create_hard_link(src, rig.path("link.pva"));
     for (std::string name : {src, rig.path("sub/../film_1.pva"), std::string("film_1.pva"), rig.path("link.pva")})

@@ -35,6 +35,16 @@ ScratchDir::~ScratchDir()
     fs::remove_all(path_, ec);
 }
 
+ScopedWorkingDir::ScopedWorkingDir(const std::string& path) : previous_(fs::current_path().string())
+{
+    if (chdir(path.c_str()) != 0) ADD_FAILURE() << "cannot change to " << path;
+}
+
+ScopedWorkingDir::~ScopedWorkingDir()
+{
+    if (chdir(previous_.c_str()) != 0) ADD_FAILURE() << "cannot change back to " << previous_;
+}
+
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
