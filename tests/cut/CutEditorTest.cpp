@@ -191,6 +191,29 @@ TEST_F(CutEditorTest, DeleteRulesForSelectionAndCursor)
     EXPECT_DOUBLE_EQ(editor.selectedSeconds, unitSeconds);
 }
 
+// The operations the command line and the window build their commands from.
+TEST_F(CutEditorTest, RangesAndTheListCursorAsCommandsSetThem)
+{
+    editor.selectRange(Pane::source, 2, 4);
+    EXPECT_TRUE(app.sources[0].selStart == 2 && app.sources[0].selEnd == 4);
+    editor.selectRange(Pane::source, 6, 11);   // past the last unit: the end stays
+    EXPECT_TRUE(app.sources[0].selStart == 6 && app.sources[0].selEnd == 6);
+
+    // The empty list has only position 0.
+    EXPECT_EQ(editor.setListCursor(1), -1);
+    EXPECT_EQ(editor.setListCursor(0), 1);
+    ASSERT_EQ(add(0, 3), 1);
+    EXPECT_EQ(editor.setListCursor(5), -1);
+    EXPECT_EQ(editor.setListCursor(-1), -1);
+    EXPECT_EQ(editor.setListCursor(4), 1);
+    ASSERT_EQ(editor.setListCursor(1), 1);
+    editor.selectRange(Pane::source, 9, 9);
+    ASSERT_EQ(editor.insertSrcPicPkts(false), 1);
+    editor.selectRange(Pane::list, 1, 2);
+    EXPECT_EQ(state(), "1/2 [0 9 1 2 3] 1 1:2");
+    EXPECT_DOUBLE_EQ(editor.selectedMB, 2 * unitMB);
+}
+
 TEST_F(CutEditorTest, ViewerQueriesAndResetWhichARunningSaveRefuses)
 {
     EXPECT_EQ(editor.sourceCount(), 1);
