@@ -112,7 +112,7 @@ set(cases
   "upward|orvane_source -> orvane_cut: source/ must not link cut/ (it may use: core platform)"
   "qt_side|orvane_cut -> orvane_platform_qt: cut/ must not link platform/qt/"
   "qt_by_name|orvane_core -> /opt/lib/libQT6Core.so: core/ must not link /opt/lib/libQT6Core.so: Qt is for"
-  "ffmpeg_indirect|orvane_source -> orvane_source_media -> External::Media -> LibAVCodec: source/ must not link LibAVCodec: FFmpeg's libraries are for viewer/ only"
+  "ffmpeg_indirect|orvane_source_media -> External::Media -> LibAVCodec: source/ must not link LibAVCodec: FFmpeg's libraries are for viewer/ only"
   "hidden_import|orvane_source -> Local::Codec: source/ links Local::Codec, an imported target the check cannot look into"
   "test_support|orvane_cut -> planted_support: cut/ must not link planted_support, which is not part of the program's layers")
 foreach(c IN LISTS cases)
