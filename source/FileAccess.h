@@ -34,6 +34,7 @@ struct FileCloser {
     void operator()(FileObject* h) const { closeFile(h); }
 };
 using OwnedFile = std::unique_ptr<FileObject, FileCloser>;
+
 // Low 32 bits of the file size, or 0xFFFFFFFF with "Error: Can't open %s\n" or
 // "Error: Can't get file size\n". When over4GiB is given it tells whether the
 // real size is 4 GiB or more (the 32-bit result has then wrapped).
