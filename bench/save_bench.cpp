@@ -4,7 +4,7 @@
 // and the system calls of the file layer during the save.
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 
@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     }
     LogConsole& log = logConsole();
     log.attachWindow(nullptr, 1001);
-    auto app = std::make_unique<SourceAnalyser>(&log);
+    auto app = std::make_unique<SourceAnalyser>(log);
     auto editor = std::make_unique<CutEditor>(*app);
     if (app->scanSource(argv[1], 0) != 1 || app->sources[0].lastCutPoint < 1) {
         std::fprintf(stderr, "save_bench: can't scan %s\n%s", argv[1], log.text());

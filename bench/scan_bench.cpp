@@ -3,7 +3,7 @@
 // "polling" is the read-ahead scan with an event pump that asks the system whether
 // events wait (a zero-timeout poll) after every packet, as a window's pump would.
 #include "platform/Host.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
 #include <chrono>
@@ -45,7 +45,7 @@ int main(int argc, char** argv)
     const char* mode = argv[2];
     LogConsole& log = logConsole();
     log.attachWindow(nullptr, 1001);
-    auto app = std::make_unique<SourceAnalyser>(&log);
+    auto app = std::make_unique<SourceAnalyser>(log);
     app->settings.fastBufferScan = std::strcmp(mode, "plain") ? 1 : 0;
     PollingPump pump;
     if (!std::strcmp(mode, "polling")) platform::host().pump = &pump;

@@ -1,10 +1,11 @@
 // orvane-cli cut and list-mpeg.
 #include "cli/Commands.h"
+#include "core/LogConsole.h"
 #include "cut/CutEditor.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
-#include "shell/LogConsole.h"
 #include "source/SourceAnalyser.h"
+#include "source/UnitRanges.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,13 +93,6 @@ bool parseListRange(const char* arg, Edit& e)
     return parseRange(p, e.first, e.last) && *p == 0;
 }
 
-// Sets a pane's selection to first..last the way the two mouse buttons do.
-void select(CutEditor& editor, Pane pane, int32_t first, int32_t last)
-{
-    editor.selectUnit(pane, first, SelectEnd::start);
-    editor.selectUnit(pane, last, SelectEnd::end);
-}
-
 bool checkSource(CliContext& ctx, const Edit& e)
 {
     if (e.source >= ctx.app.sourceCount) {
@@ -117,8 +111,8 @@ bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, bool 
                      src.lastCutPoint - 1);
         return false;
     }
-    ctx.app.currentSource = e.source;
-    select(ctx.editor, Pane::source, first, last);
+    ctx.app.selectSource(e.source);
+    ctx.editor.selectRange(Pane::source, first, last);
     return ctx.editor.insertSrcPicPkts(atEnd) == 1;
 }
 
@@ -130,19 +124,12 @@ bool addUnitsByTime(CliContext& ctx, const Edit& e)
     const uint64_t from = static_cast<uint64_t>(e.fromMs) * 90;
     const uint64_t to = static_cast<uint64_t>(e.toMs) * 90;
     bool any = false;
-    int32_t runStart = -1;
-    for (int32_t u = 0; u <= src.lastCutPoint; ++u) {
-        bool inside = false;
-        if (u < src.lastCutPoint) {
-            const uint32_t t = src.vPts[src.cutPointPkt[u]];
-            inside = t >= from && t < to;
-        }
-        if (inside && runStart < 0) runStart = u;
-        if (!inside && runStart >= 0) {
-            if (!addUnits(ctx, e, runStart, u - 1, true)) return false;
-            any = true;
-            runStart = -1;
-        }
+    for (int32_t unit = 0;;) {
+        const UnitRange run = nextUnitRunInTime(src, unit, from, to);
+        if (run.empty()) break;
+        if (!addUnits(ctx, e, run.first, run.last, true)) return false;
+        any = true;
+        unit = run.last + 1;
     }
     if (!any)
         std::fprintf(stderr, "orvane-cli: %s %s: no cut unit of source %d starts in that span\n", e.option, e.text,
@@ -165,7 +152,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
             std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
             return false;
         }
-        if (editor.history && editor.history->currentLevel >= 0) editor.currentListForEdit().cursor = e.position;
+        editor.setListCursor(e.position);
         return addUnits(ctx, e, e.first, e.last, false);
     }
     case EditKind::remove:
@@ -175,7 +162,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
             std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
             return false;
         }
-        select(editor, Pane::list, e.first, e.last);
+        editor.selectRange(Pane::list, e.first, e.last);
         return e.kind == EditKind::select || editor.deleteSelection(false) == 1;
     }
     case EditKind::undo:

@@ -1,6 +1,6 @@
 // orvane-cli scan and units.
 #include "cli/Commands.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
 #include <cstdio>

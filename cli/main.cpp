@@ -1,8 +1,8 @@
 // orvane-cli: the engine in batch, for scripts, machines without a display and benchmarks.
 #include "cli/Commands.h"
+#include "core/LogConsole.h"
+#include "core/Settings.h"
 #include "cut/CutEditor.h"
-#include "shell/LogConsole.h"
-#include "shell/Settings.h"
 #include "source/SourceAnalyser.h"
 
 #include <cstdarg>
@@ -75,7 +75,7 @@ void echoConsoleTo(LogConsole& log, bool toStderr)
 int main(int argc, char** argv)
 {
     LogConsole& log = logConsole();
-    auto app = std::make_unique<SourceAnalyser>(&log);
+    auto app = std::make_unique<SourceAnalyser>(log);
     auto editor = std::make_unique<CutEditor>(*app);
     // No window: the console keeps its text and the echo prints each message.
     log.attachWindow(nullptr, 1001);

@@ -1,7 +1,7 @@
 #include "cut/CutEditor.h"
 
+#include "core/LogConsole.h"
 #include "platform/Control.h"
-#include "shell/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
 #include <algorithm>
@@ -48,11 +48,6 @@ void allocOnce(std::unique_ptr<T[]>& array, size_t n)
     array.reset(new (std::nothrow) T[n]);
 }
 
-bool sourceUsable(const SourceAnalyser& app, int32_t s)
-{
-    return s >= 0 && s < maxSources && app.sources[s].allocated() && app.sources[s].pktCount > 0;
-}
-
 } // namespace
 
 CutEditor::CutEditor(SourceAnalyser& application) : app(application)
@@ -62,7 +57,7 @@ CutEditor::CutEditor(SourceAnalyser& application) : app(application)
     allocOnce(packetList.packet, newPacketCapacity);
     allocOnce(packetList.newVideoPts, newPacketCapacity);
     allocOnce(packetList.newAudioPts, newPacketCapacity);
-    if (!ready() && app.log) app.log->write("ERROR: OUT OF MEMORY\n", 1);
+    if (!ready()) app.log.write("ERROR: OUT OF MEMORY\n", 1);
 }
 
 const CutList& CutEditor::currentList() const
@@ -96,14 +91,13 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
     int result = -1;
     CutList& list = currentListForEdit();
     const int32_t s = app.currentSource;
-    const bool loaded = s >= 0 && s < app.sourceCount && s < maxSources && app.sources[s].allocated();
-    const SourceStream* src = loaded ? &app.sources[s] : nullptr;
+    const SourceStream* src = app.usableSource(s);
     const int32_t a = src ? src->selStart : -1;
     const int32_t b = src ? src->selEnd : -1;
     // Unit i reads cut point i + 1, so a unit at or beyond lastCutPoint has no end.
     if (a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint && src->lastCutPoint < cutPointCapacity) {
         if (list.count + (b - a) > cutListLimit - 1) {
-            if (app.log) app.log->write("ERROR:insertSrcPicPkts: New PVA to big\n", 1);
+            app.log.write("ERROR:insertSrcPicPkts: New PVA to big\n", 1);
         } else {
             const int32_t n = b - a + 1;
             const int32_t target = atEnd ? list.count : std::clamp(list.cursor, 0, list.count);
@@ -173,12 +167,10 @@ void CutEditor::selectUnit(Pane pane, int32_t index, SelectEnd end)
     int32_t* selStart = nullptr;
     int32_t* selEnd = nullptr;
     if (pane == Pane::source) {
-        const int32_t s = app.currentSource;
-        if (s < 0 || s >= maxSources) return;
-        SourceStream& src = app.sources[s];
-        if (index < 0 || index >= src.lastCutPoint) return;
-        selStart = &src.selStart;
-        selEnd = &src.selEnd;
+        SourceStream* src = app.usableSource(app.currentSource);
+        if (!src || index < 0 || index >= src->lastCutPoint) return;
+        selStart = &src->selStart;
+        selEnd = &src->selEnd;
     } else {
         if (history && history->currentLevel >= 0) {
             CutList& list = currentListForEdit();
@@ -207,15 +199,30 @@ void CutEditor::selectUnit(Pane pane, int32_t index, SelectEnd end)
     if (pane == Pane::list) computeTotals();
 }
 
+void CutEditor::selectRange(Pane pane, int32_t first, int32_t last)
+{
+    selectUnit(pane, first, SelectEnd::start);
+    selectUnit(pane, last, SelectEnd::end);
+}
+
+int CutEditor::setListCursor(int32_t position)
+{
+    const int32_t count = currentList().count;
+    if (position < 0 || position > count) return -1;
+    // The empty list at level -1 is not stored; its cursor is always 0.
+    if (history && history->currentLevel >= 0) currentListForEdit().cursor = position;
+    return 1;
+}
+
 int CutEditor::computeTotals()
 {
     const CutList& list = currentList();
     uint64_t total = 0, selected = 0;
     double seconds = 0;
     for (int32_t j = 0; j < list.count; ++j) {
-        const int32_t s = list.source[j];
-        if (!sourceUsable(app, s)) continue;
-        const SourceStream& src = app.sources[s];
+        const SourceStream* usable = app.usableSource(list.source[j]);
+        if (!usable) continue;
+        const SourceStream& src = *usable;
         const int32_t first = std::max(list.firstPacket[j], 0);
         const int32_t end = std::min(list.endPacket[j], src.pktCount);
         uint64_t bytes = 0;
@@ -259,7 +266,7 @@ int CutEditor::resetEditor()
 {
     // The save reads the source index and the packet list packet by packet.
     if (app.saveRunning != 0) {
-        if (app.log) app.log->write("ERROR: can't reset the sources while a save is running\n", 1);
+        app.log.write("ERROR: can't reset the sources while a save is running\n", 1);
         return -1;
     }
     packetList.numOfAVpkt = 0;
@@ -287,14 +294,12 @@ const char* CutEditor::currentSourceName() const
 
 uint32_t CutEditor::currentFilePosition() const
 {
-    const int32_t s = app.currentSource;
-    if (app.sourceCount <= 0 || s < 0 || s >= maxSources) return 0;
-    const SourceStream& src = app.sources[s];
+    const SourceStream* src = app.usableSource(app.currentSource);
     // lastCutPoint 0 cannot tell one cut point from none; the unused slot would be
     // uninitialised, so both count as "no cut point".
-    if (!src.allocated() || src.lastCutPoint <= 0 || src.pktCount <= 0) return 0;
-    const int32_t cursor = std::clamp(src.cursor, 0, std::min(src.lastCutPoint, cutPointCapacity - 1));
-    const int32_t pkt = src.cutPointPkt[cursor];
-    if (pkt < 0 || pkt >= src.pktCount) return 0;
-    return src.pktPos[pkt];
+    if (!src || src->lastCutPoint <= 0) return 0;
+    const int32_t cursor = std::clamp(src->cursor, 0, std::min(src->lastCutPoint, cutPointCapacity - 1));
+    const int32_t pkt = src->cutPointPkt[cursor];
+    if (pkt < 0 || pkt >= src->pktCount) return 0;
+    return src->pktPos[pkt];
 }

@@ -80,6 +80,12 @@ public:
     int undo();
     int redo();
     void selectUnit(Pane pane, int32_t index, SelectEnd end);
+    // Selects first..last of a pane, as a left click on first and a right click on
+    // last do: units of the current source, or entries of the list.
+    void selectRange(Pane pane, int32_t first, int32_t last);
+    // Puts the list cursor, where "Inserer" inserts, before entry `position`
+    // (count: after the last). -1, and nothing changes, outside 0..count.
+    int setListCursor(int32_t position);
     int computeTotals();
     int updateUndoButtons();
     // -1 (with an error line, nothing changed) while a save is running.

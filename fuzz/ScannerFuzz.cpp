@@ -1,7 +1,7 @@
 // Fuzz target: arbitrary bytes as a source file, scanned with both readers and
 // both cut rules. Besides memory errors (caught by the sanitizers) it checks that
 // the index is consistent and that both readers build the same index.
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/BufferedReader.h"
 #include "source/SourceAnalyser.h"
 
@@ -30,7 +30,7 @@ SourceAnalyser& analyser()
     static SourceAnalyser* app = [] {
         LogConsole& log = logConsole();
         log.attachWindow(nullptr, 1001);   // window mode without a window: shows nothing
-        return new SourceAnalyser(&log);
+        return new SourceAnalyser(log);
     }();
     return *app;
 }

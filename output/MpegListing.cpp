@@ -1,12 +1,10 @@
 #include "output/MpegListing.h"
 
+#include "core/LogConsole.h"
 #include "platform/FileDialog.h"
-#include "shell/LogConsole.h"
 #include "source/FileAccess.h"
 #include "source/PictureAnalysis.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -33,7 +31,7 @@ bool isGopStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] ==
 
 int listMpegFile(LogConsole& log, const char* path)
 {
-    FileHandle file = openFile(path, "rb");
+    const OwnedFile file(openFile(path, "rb"));
     if (!file) {
         log.writef("ERROR: can't read %s\n", path ? path : "");
         return -1;
@@ -41,14 +39,12 @@ int listMpegFile(LogConsole& log, const char* path)
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[mpegListingBufferSize]);
     if (!buffer) {
         log.writef("ERROR: Can't malloc %u bytes\n", mpegListingBufferSize);
-        closeFile(file);
         return -1;
     }
 
     log.setFileName("out.txt");
-    log.setFileCopy(1);
-    log.setDisplay(0);
     deleteFile("out.txt");
+    const FileCopyScope listing(log);
 
     // A file larger than the buffer is listed in parts. The analysis only looks
     // at start codes that have their following bytes in the block, so the end of
@@ -58,9 +54,9 @@ int listMpegFile(LogConsole& log, const char* path)
     uint64_t total = 0;
     uint64_t partOffset = 0;
     uint32_t carried = 0;
-    seekFile(file, 0, 0);
+    seekFile(file.get(), 0, 0);
     for (;;) {
-        const uint32_t got = readFile(buffer.get() + carried, 1, mpegListingBufferSize - carried, file);
+        const uint32_t got = readFile(buffer.get() + carried, 1, mpegListingBufferSize - carried, file.get());
         total += got;
         const uint32_t n = carried + got;
         if (n < mpegListingBufferSize) {
@@ -77,15 +73,7 @@ int listMpegFile(LogConsole& log, const char* path)
         partOffset += q + 1;
     }
 
-    char summary[96];
-    std::snprintf(summary, sizeof summary, "\nSize: %llu Frames %d\n", static_cast<unsigned long long>(total),
-                  counters.pictures);
-    log.write(summary, 1);
-    log.setFileCopy(0);
-    log.setDisplay(1);
-
-    buffer.reset();
-    closeFile(file);
+    log.writef("\nSize: %llu Frames %d\n", static_cast<unsigned long long>(total), counters.pictures);
     return 1;
 }
 

@@ -1,12 +1,12 @@
 #include "output/OutputWriter.h"
 
+#include "core/LogConsole.h"
+#include "core/Settings.h"
 #include "cut/CutEditor.h"
 #include "output/StreamAssembler.h"
 #include "platform/Control.h"
 #include "platform/FileDialog.h"
 #include "platform/Host.h"
-#include "shell/LogConsole.h"
-#include "shell/Settings.h"
 #include "source/FileAccess.h"
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
@@ -49,7 +49,7 @@ const char* clashingSource(const SourceAnalyser& app, const std::string& output)
 class NewPvaWriter {
 public:
     NewPvaWriter(CutEditor& editor, std::string baseName)
-        : editor_(editor), app_(editor.app), log_(editor.app.log ? *editor.app.log : logConsole()), options_(editor.app.settings),
+        : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings),
           baseName_(std::move(baseName))
     {
         split_ = options_.splitPvaDstFile == 1;
@@ -79,7 +79,7 @@ private:
     uint8_t videoCounter_ = 0;
     uint8_t audioCounter_ = 0;
     int32_t openSource_ = -1;
-    FileHandle sourceFile_ = nullptr;
+    OwnedFile sourceFile_;
     uint32_t readPosition_ = 0;
     bool readPositionKnown_ = false;
     int fileNumber_ = 0;
@@ -117,7 +117,7 @@ int NewPvaWriter::run()
     }
     if (options_.saveCancelButton) options_.saveCancelButton->show(true);
     platform::Host& host = platform::host();
-    lastDisplayTime_ = host.clock ? host.clock->nowMs() : 0;
+    lastDisplayTime_ = host.clock->nowMs();
 
     const uint32_t count = list.numOfAVpkt;
     for (uint32_t i = 0; i < count; ++i) {
@@ -131,12 +131,12 @@ int NewPvaWriter::run()
             }
         }
         if (options_.listInfoLine) showRate();
-        if (host.pump) host.pump->serve(8);
-        if (app_.settings.cancelRequested == 1) break;
+        host.pump->serve(8);
+        if (app_.settings.cancelPending()) break;
     }
 
     cleanUp();
-    if (error_ || app_.settings.cancelRequested == 1) {
+    if (error_ || app_.settings.cancelPending()) {
         app_.settings.cancelRequested = 0;
         return -1;
     }
@@ -148,13 +148,13 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     const NewPvaPacketList& list = editor_.packetList;
     const int32_t s = list.source[i];
     const uint32_t j = list.packet[i];
-    if (s < 0 || s >= app_.sourceCount || s >= maxSources || !app_.sources[s].allocated()
-        || j >= static_cast<uint32_t>(app_.sources[s].pktCount)) {
+    const SourceStream* usable = app_.usableSource(s);
+    if (!usable || j >= static_cast<uint32_t>(usable->pktCount)) {
         log_.writef("ERROR: new PVA packet %u names no packet of a loaded source\n", i);
         error_ = true;
         return false;
     }
-    const SourceStream& src = app_.sources[s];
+    const SourceStream& src = *usable;
     PvaPacketHeader h = src.pktHeader[j];
     const uint32_t length = h.length;
 
@@ -168,8 +168,8 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     uint8_t* payload = buffer_.get() + fill_ + pvaHeaderSize;
     if (length != 0) {
         if (s != openSource_) {
-            if (sourceFile_) closeFile(sourceFile_);
-            sourceFile_ = openFile(src.fileName.c_str(), "rb");
+            sourceFile_.reset();
+            sourceFile_.reset(openFile(src.fileName.c_str(), "rb"));
             openSource_ = -1;
             if (!sourceFile_) {
                 log_.writef("ERROR: can't read %s\n", src.fileName.c_str());
@@ -183,14 +183,14 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         const uint32_t p = src.pktPos[j] + pvaHeaderSize;
         bool ok = true;
         if (!readPositionKnown_ || readPosition_ != p) {
-            ok = seekFile(sourceFile_, p, 0) == 0;
+            ok = seekFile(sourceFile_.get(), p, 0) == 0;
             readPosition_ = p;
             readPositionKnown_ = ok;
         }
         uint32_t got = 0;
         if (ok) {
             const uint32_t wanted = j + 1 < static_cast<uint32_t>(src.pktCount) ? length + 8 : length;
-            got = readFile(payload, 1, wanted, sourceFile_);
+            got = readFile(payload, 1, wanted, sourceFile_.get());
             readPosition_ = p + got;
         }
         // A short payload means the file changed since the scan: the packet would
@@ -266,19 +266,18 @@ bool NewPvaWriter::flush(bool forced)
         newFile_ = false;
     }
 
-    FileHandle out = openFile(name.c_str(), "ab");
+    // Closed again at the end of the flush, whichever way it ends.
+    const OwnedFile out(openFile(name.c_str(), "ab"));
     if (!out) {
         log_.writef("ERROR: can't open %s\n", name.c_str());
         error_ = true;
         return false;
     }
-    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out) != fill_) {
-        closeFile(out);
+    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out.get()) != fill_) {
         log_.writef("ERROR: can't write: %s\n", name.c_str());
         error_ = true;
         return false;
     }
-    closeFile(out);
 
     bytesWritten_ += fill_;
     bytesInFile_ += fill_;
@@ -290,9 +289,7 @@ bool NewPvaWriter::flush(bool forced)
 
 void NewPvaWriter::showRate()
 {
-    platform::Clock* clock = platform::host().clock;
-    if (!clock) return;
-    const uint32_t now = clock->nowMs();
+    const uint32_t now = platform::host().clock->nowMs();
     const uint32_t elapsed = now - lastDisplayTime_;
     if (elapsed <= 4000) return;
     char text[96];
@@ -305,8 +302,7 @@ void NewPvaWriter::showRate()
 
 void NewPvaWriter::cleanUp()
 {
-    if (sourceFile_) closeFile(sourceFile_);
-    sourceFile_ = nullptr;
+    sourceFile_.reset();
     openSource_ = -1;
     buffer_.reset();
     if (options_.saveProgress) options_.saveProgress->show(false);
@@ -317,8 +313,11 @@ void NewPvaWriter::cleanUp()
 
 std::string partFileName(std::string& name, int fileNumber)
 {
+    // The dot of the file name itself: a dot in a directory name is no extension.
+    const size_t slash = name.rfind('/');
+    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
     size_t dot = name.rfind('.');
-    if (dot == std::string::npos) {
+    if (dot == std::string::npos || dot < fileStart) {
         name += ".pva";
         dot = name.size() - 4;
     }
@@ -362,7 +361,7 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
     if (editor.packetList.numOfAVpkt > 0) {
         const std::string first = app.settings.splitPvaDstFile == 1 ? partFileName(baseName, 0) : baseName;
         if (const char* source = clashingSource(app, first)) {
-            (app.log ? *app.log : logConsole()).writef("ERROR: can't save to %s: it is the source PVA file %s\n", first.c_str(), source);
+            app.log.writef("ERROR: can't save to %s: it is the source PVA file %s\n", first.c_str(), source);
             return -1;
         }
     }

@@ -19,8 +19,8 @@ int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int
 int saveNewStream(CutEditor& editor, const char* name, int selectionOnly);
 
 // The name of part `fileNumber` of a split save: "%s_%d.%c%c%c" around the last
-// '.' of the whole name. A name without any '.' gets ".pva" appended first, in
-// place, as the saved name.
+// '.' of the file name (the directories' dots do not count). A file name without
+// any '.' gets ".pva" appended first, in place, as the saved name.
 std::string partFileName(std::string& name, int fileNumber);
 
 // True when `output` names the same file as `source`: the same file system object

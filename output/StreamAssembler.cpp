@@ -1,7 +1,7 @@
 #include "output/StreamAssembler.h"
 
+#include "core/LogConsole.h"
 #include "cut/CutEditor.h"
-#include "shell/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
 #include <algorithm>
@@ -13,14 +13,6 @@ constexpr uint32_t startOffsetTicks = 45000;        // the new PVA starts half a
 constexpr uint32_t sequenceAudioLeadTicks = 45000;  // audio bound before a later sequence
 constexpr uint32_t continuationStepTicks = 3600;    // one picture at 25 fps
 constexpr int64_t lookAheadPackets = 100;
-
-const SourceStream* usableSource(const CutEditor& editor, int32_t s)
-{
-    if (s < 0 || s >= maxSources) return nullptr;
-    const SourceStream& src = editor.app.sources[s];
-    if (!src.allocated() || src.pktCount <= 0) return nullptr;
-    return &src;
-}
 
 bool isAudioPesStart(const SourceStream& src, uint32_t j)
 {
@@ -41,7 +33,7 @@ bool clampRange(const SourceStream& src, uint32_t first, uint32_t& last)
 const SourceStream* beginTransfer(CutEditor& editor, int32_t s, uint32_t first, uint32_t& last, int& result)
 {
     result = 1;
-    const SourceStream* src = usableSource(editor, s);
+    const SourceStream* src = editor.app.usableSource(s);
     NewPvaPacketList& list = editor.packetList;
     if (!src || !editor.ready()) {
         result = -1;
@@ -49,7 +41,7 @@ const SourceStream* beginTransfer(CutEditor& editor, int32_t s, uint32_t first, 
     }
     if (!clampRange(*src, first, last)) return nullptr;
     if (uint64_t{list.numOfAVpkt} + (last - first) >= newPacketLimit) {
-        if (editor.app.log) editor.app.log->write("ERROR:addAVPkts: New PVA to big\n", 1);
+        editor.app.log.write("ERROR:addAVPkts: New PVA to big\n", 1);
         result = -1;
         return nullptr;
     }
@@ -77,7 +69,7 @@ void appendAudio(NewPvaPacketList& list, const SourceStream& src, int32_t s, uin
 // A cut-list entry is usable when its source is loaded and its unit lies inside the index.
 bool entryUsable(const CutEditor& editor, const CutList& list, int32_t i)
 {
-    const SourceStream* src = usableSource(editor, list.source[i]);
+    const SourceStream* src = editor.app.usableSource(list.source[i]);
     return src && list.firstPacket[i] >= 0 && list.firstPacket[i] < list.endPacket[i] &&
            list.endPacket[i] <= src->pktCount;
 }
@@ -137,130 +129,209 @@ int preAddAVAudioPkts(CutEditor& editor, int32_t s, uint32_t first, uint32_t las
 
 int containsAudioPesStart(const CutEditor& editor, int32_t s, uint32_t first, uint32_t last)
 {
-    const SourceStream* src = usableSource(editor, s);
+    const SourceStream* src = editor.app.usableSource(s);
     if (!src || !clampRange(*src, first, last)) return 0;
     for (uint32_t j = first; j <= last; ++j)
         if (isAudioPesStart(*src, j)) return 1;
     return 0;
 }
 
+namespace {
+
+// The entries an assembly takes, first..last of the list; none when first > last.
+struct EntryRange {
+    int32_t first = 0;
+    int32_t last = -1;
+};
+
+EntryRange entriesToAssemble(const CutList& list, int selectionOnly)
+{
+    if (selectionOnly != 1) return {0, list.count - 1};
+    if (list.selStart < 0 || list.selEnd < 0) return {};
+    return {list.selStart, std::min(list.selEnd, list.count - 1)};
+}
+
+// The packets added for one entry: first..last, and the audio bound (0: none).
+struct PacketRange {
+    uint32_t first;
+    uint32_t last;
+    uint32_t audioStartPts = 0;
+};
+
+// One run of assembleNewStream over the chosen entries: the running time-stamp
+// offsets and the point at which the next sequence continues the time line.
+class Assembly {
+public:
+    Assembly(CutEditor& editor, const CutList& list, EntryRange entries)
+        : editor_(editor), list_(list), settings_(editor.app.settings), entries_(entries),
+          calc_(settings_.assCalcNewPts),
+          // Settings are plain ints from a file: do the millisecond products unsigned
+          // so that any value wraps like the time stamps instead of overflowing.
+          videoPtsOffset_((500u - static_cast<uint32_t>(settings_.assAudioPtsOffset)) * 90u)
+    {}
+
+    void addEntry(int32_t i);
+
+private:
+    bool endsSequence(int32_t i) const;
+    void startSequence(int32_t i, const SourceStream& src, PacketRange& range);
+    void joinTimeStamps(int32_t i, const SourceStream& src, const PacketRange& range);
+    void preAddPlayingAudio(int32_t s, const SourceStream& src, const PacketRange& range);
+    void endSequence(int32_t i, const SourceStream& src, PacketRange& range);
+    void extendToNextPicture(const SourceStream& src, int64_t e, int64_t lookAheadEnd, PacketRange& range);
+    void takeTrailingAudio(int32_t s, uint32_t nextPicturePts, int64_t lookAheadEnd, const PacketRange& range);
+    void noteContinuation(const SourceStream& src, uint32_t nextPicturePts, int64_t lookAheadEnd,
+                          const PacketRange& range);
+    void add(int32_t s, const PacketRange& range)
+    {
+        addAVPkts(editor_, s, range.first, range.last, range.audioStartPts, audioPtsOffset_, videoPtsOffset_, calc_);
+    }
+
+    CutEditor& editor_;
+    const CutList& list_;
+    const Settings& settings_;
+    const EntryRange entries_;
+    const int calc_;
+    uint32_t audioPtsOffset_ = startOffsetTicks;
+    uint32_t videoPtsOffset_;
+    uint32_t nextSequencePts_ = 0;
+    bool previousEnded_ = false;
+};
+
+void Assembly::addEntry(int32_t i)
+{
+    const bool sequenceStart = i == entries_.first || previousEnded_;
+    const bool sequenceEnd = endsSequence(i);
+    previousEnded_ = sequenceEnd;
+    if (!entryUsable(editor_, list_, i)) {
+        previousEnded_ = true;
+        return;
+    }
+    const SourceStream& src = editor_.app.sources[list_.source[i]];
+    PacketRange range{static_cast<uint32_t>(list_.firstPacket[i]), static_cast<uint32_t>(list_.endPacket[i] - 1)};
+    if (sequenceStart) startSequence(i, src, range);
+    if (sequenceEnd)
+        endSequence(i, src, range);
+    else
+        add(list_.source[i], range);   // inside a sequence: exactly the unit
+}
+
+// The next entry does not continue this one's unit in the same source.
+bool Assembly::endsSequence(int32_t i) const
+{
+    return i == entries_.last || list_.source[i + 1] != list_.source[i]
+        || list_.endPacket[i] != list_.firstPacket[i + 1];
+}
+
+void Assembly::startSequence(int32_t i, const SourceStream& src, PacketRange& range)
+{
+    joinTimeStamps(i, src, range);
+    if (i == entries_.first)
+        preAddPlayingAudio(list_.source[i], src, range);
+    else if (settings_.assCompleteAudioPkt == 1)
+        range.audioStartPts = src.vPts[range.first] - sequenceAudioLeadTicks;
+}
+
+// The sequence's first picture continues the time line where the previous one
+// stopped. Entry 0 keeps its source's time base.
+void Assembly::joinTimeStamps(int32_t i, const SourceStream& src, const PacketRange& range)
+{
+    if (calc_ != 1 || i == 0) return;
+    const uint32_t d = nextSequencePts_ - src.vPts[range.first];
+    videoPtsOffset_ += d;
+    audioPtsOffset_ += d;
+}
+
+// Audio that is already playing when the first picture starts goes in front,
+// unless an audio PES packet begins during that picture.
+void Assembly::preAddPlayingAudio(int32_t s, const SourceStream& src, const PacketRange& range)
+{
+    int64_t checkEnd = range.last;   // a unit without a later P or B picture is one picture
+    for (uint32_t j = range.first; j < range.last; ++j) {
+        if (src.picType[j] == 2 || src.picType[j] == 3) {
+            checkEnd = int64_t{j} - 1;
+            break;
+        }
+    }
+    const bool audioBeginsInPicture =
+        checkEnd >= range.first && containsAudioPesStart(editor_, s, range.first, static_cast<uint32_t>(checkEnd)) == 1;
+    if (audioBeginsInPicture) return;
+    for (uint32_t n = range.first; n >= 1; --n) {
+        if (isAudioPesStart(src, n)) {
+            if (n < range.first) preAddAVAudioPkts(editor_, s, n, range.first - 1, 0, audioPtsOffset_, calc_);
+            return;
+        }
+    }
+}
+
+void Assembly::endSequence(int32_t i, const SourceStream& src, PacketRange& range)
+{
+    const int32_t s = list_.source[i];
+    const int64_t lastPacket = src.pktCount - 1;
+    const int64_t e = list_.endPacket[i];
+    const int64_t lookAheadEnd = std::min(e + lookAheadPackets, lastPacket);
+    // The unit may end at the index's end; the picture after it is then the last one known.
+    const uint32_t nextPicturePts = src.vPts[std::min(e, lastPacket)];
+
+    if (settings_.assAppendNextFrame == 1 || i == entries_.last) extendToNextPicture(src, e, lookAheadEnd, range);
+    add(s, range);
+    if (settings_.assCompleteAudioPkt == 1) takeTrailingAudio(s, nextPicturePts, lookAheadEnd, range);
+    if (calc_ == 1) noteContinuation(src, nextPicturePts, lookAheadEnd, range);
+}
+
+// Takes in the packets after the unit up to the first B picture, or to the end of
+// the source when that comes first within the look-ahead.
+void Assembly::extendToNextPicture(const SourceStream& src, int64_t e, int64_t lookAheadEnd, PacketRange& range)
+{
+    const int64_t lastPacket = src.pktCount - 1;
+    for (int64_t j = e; j <= lookAheadEnd; ++j) {
+        if (src.picType[j] == 3) {
+            range.last = static_cast<uint32_t>(j - 1);
+            return;
+        }
+        if (j == lastPacket) {
+            range.last = static_cast<uint32_t>(lastPacket);
+            return;
+        }
+    }
+}
+
+// The audio after the range, up to the PES packet that reaches the end offset
+// before the picture that follows the range.
+void Assembly::takeTrailingAudio(int32_t s, uint32_t nextPicturePts, int64_t lookAheadEnd, const PacketRange& range)
+{
+    const uint32_t audioEndPts = nextPicturePts + static_cast<uint32_t>(settings_.assCompleteAPktEndOffset) * 90u;
+    if (int64_t{range.last} + 1 <= lookAheadEnd)
+        appendAVPkts(editor_, s, range.last + 1, static_cast<uint32_t>(lookAheadEnd), audioEndPts, audioPtsOffset_,
+                     calc_);
+}
+
+// Where the next sequence continues: the next video time stamp after the range,
+// or one picture after the picture that follows the unit when time runs backwards.
+void Assembly::noteContinuation(const SourceStream& src, uint32_t nextPicturePts, int64_t lookAheadEnd,
+                                const PacketRange& range)
+{
+    nextSequencePts_ = nextPicturePts;
+    for (int64_t j = range.last; j < lookAheadEnd; ++j) {
+        const PvaPacketHeader& h = src.pktHeader[j];
+        if (h.streamId == pvaStreamVideo && (h.flags & pvaFlagPts) != 0) {
+            nextSequencePts_ = src.vPts[j] >= nextPicturePts ? src.vPts[j] : nextPicturePts + continuationStepTicks;
+            return;
+        }
+    }
+}
+
+} // namespace
+
 int assembleNewStream(CutEditor& editor, int selectionOnly)
 {
-    NewPvaPacketList& packets = editor.packetList;
-    packets.numOfAVpkt = 0;
+    editor.packetList.numOfAVpkt = 0;
     if (!editor.ready()) return -1;
     const CutList& list = editor.currentList();
     if (list.count == 0) return 0;
 
-    const Settings& settings = editor.app.settings;
-    const int calc = settings.assCalcNewPts;
-    // Settings are plain ints from a file: do the millisecond products unsigned so
-    // that any value wraps like the time stamps instead of overflowing.
-    uint32_t audioPtsOffset = startOffsetTicks;
-    uint32_t videoPtsOffset = (500u - static_cast<uint32_t>(settings.assAudioPtsOffset)) * 90u;
-    uint32_t nextSequencePts = 0;
-
-    int32_t first = 0, last = list.count - 1;
-    if (selectionOnly == 1) {
-        if (list.selStart < 0 || list.selEnd < 0) return 1;
-        first = list.selStart;
-        last = std::min(list.selEnd, list.count - 1);
-    }
-
-    bool previousEnded = false;
-    for (int32_t i = first; i <= last; ++i) {
-        const int32_t s = list.source[i];
-        const bool sequenceStart = i == first || previousEnded;
-        const bool sequenceEnd =
-            i == last || list.source[i + 1] != s || list.endPacket[i] != list.firstPacket[i + 1];
-        previousEnded = sequenceEnd;
-        if (!entryUsable(editor, list, i)) {
-            previousEnded = true;
-            continue;
-        }
-        const SourceStream& src = editor.app.sources[s];
-        const int64_t lastPacket = src.pktCount - 1;
-
-        const uint32_t addStart = static_cast<uint32_t>(list.firstPacket[i]);
-        uint32_t addEnd = static_cast<uint32_t>(list.endPacket[i] - 1);
-        uint32_t audioStartPts = 0;
-
-        if (sequenceStart) {
-            if (calc == 1 && i != 0) {
-                const uint32_t d = nextSequencePts - src.vPts[addStart];
-                videoPtsOffset += d;
-                audioPtsOffset += d;
-            }
-            if (i == first) {
-                // Audio that is already playing when the first picture starts goes in
-                // front, unless an audio PES packet begins during that picture.
-                int64_t checkEnd = addEnd;   // a unit without a later P or B picture is one picture
-                for (uint32_t j = addStart; j < addEnd; ++j) {
-                    if (src.picType[j] == 2 || src.picType[j] == 3) {
-                        checkEnd = int64_t{j} - 1;
-                        break;
-                    }
-                }
-                const bool audioBeginsInPicture =
-                    checkEnd >= addStart &&
-                    containsAudioPesStart(editor, s, addStart, static_cast<uint32_t>(checkEnd)) == 1;
-                if (!audioBeginsInPicture) {
-                    for (uint32_t n = addStart; n >= 1; --n) {
-                        if (isAudioPesStart(src, n)) {
-                            if (n < addStart) preAddAVAudioPkts(editor, s, n, addStart - 1, 0, audioPtsOffset, calc);
-                            break;
-                        }
-                    }
-                }
-            } else if (settings.assCompleteAudioPkt == 1) {
-                audioStartPts = src.vPts[addStart] - sequenceAudioLeadTicks;
-            }
-        }
-
-        if (!sequenceEnd) {
-            addAVPkts(editor, s, addStart, addEnd, audioStartPts, audioPtsOffset, videoPtsOffset, calc);
-            continue;
-        }
-
-        const int64_t e = list.endPacket[i];
-        const int64_t lookAheadEnd = std::min(e + lookAheadPackets, lastPacket);
-        // The unit may end at the index's end; the picture after it is then the last one known.
-        const uint32_t nextPicturePts = src.vPts[std::min(e, lastPacket)];
-
-        if (settings.assAppendNextFrame == 1 || i == last) {
-            for (int64_t j = e; j <= lookAheadEnd; ++j) {
-                if (src.picType[j] == 3) {
-                    addEnd = static_cast<uint32_t>(j - 1);
-                    break;
-                }
-                if (j == lastPacket) {
-                    addEnd = static_cast<uint32_t>(lastPacket);
-                    break;
-                }
-            }
-        }
-
-        addAVPkts(editor, s, addStart, addEnd, audioStartPts, audioPtsOffset, videoPtsOffset, calc);
-
-        if (settings.assCompleteAudioPkt == 1) {
-            const uint32_t audioEndPts =
-                nextPicturePts + static_cast<uint32_t>(settings.assCompleteAPktEndOffset) * 90u;
-            if (int64_t{addEnd} + 1 <= lookAheadEnd)
-                appendAVPkts(editor, s, addEnd + 1, static_cast<uint32_t>(lookAheadEnd), audioEndPts,
-                             audioPtsOffset, calc);
-        }
-
-        if (calc == 1) {
-            const uint32_t c = nextPicturePts;
-            nextSequencePts = c;
-            for (int64_t j = addEnd; j < lookAheadEnd; ++j) {
-                const PvaPacketHeader& h = src.pktHeader[j];
-                if (h.streamId == pvaStreamVideo && (h.flags & pvaFlagPts) != 0) {
-                    nextSequencePts = src.vPts[j] >= c ? src.vPts[j] : c + continuationStepTicks;
-                    break;
-                }
-            }
-        }
-    }
+    const EntryRange entries = entriesToAssemble(list, selectionOnly);
+    Assembly assembly(editor, list, entries);
+    for (int32_t i = entries.first; i <= entries.last; ++i) assembly.addEntry(i);
     return 1;
 }

@@ -31,6 +31,8 @@ public:
 
 // The services the engine takes from the window system. The defaults work
 // without a window: no events, the monotonic system clock, message boxes to stderr.
+// None of the three is ever null: whoever installs services installs all three
+// (a fake or the default), so the engine uses them without checking.
 struct Host {
     EventPump* pump;
     Clock* clock;

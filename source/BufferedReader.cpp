@@ -1,9 +1,8 @@
 #include "source/BufferedReader.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/FileObject.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
@@ -86,9 +85,7 @@ FileHandle openBuffered(const char* path, const char* mode, LogConsole& log)
         if (reader.buffer) ::madvise(reader.buffer, bufferedWindowSize, MADV_HUGEPAGE);
     }
     if (!reader.buffer) {
-        char message[64];
-        std::snprintf(message, sizeof message, "ERROR: Can't malloc %u bytes\n", bufferedWindowSize);
-        log.write(message, 1);
+        log.writef("ERROR: Can't malloc %u bytes\n", bufferedWindowSize);
     } else {
         uint32_t got = fileio::readAll(h, reader.buffer, bufferedWindowSize);
         setHandlePosition(got);
@@ -157,8 +154,7 @@ const uint8_t* viewBuffered(uint8_t* fallback, uint32_t n, FileHandle h, uint32_
 
 int seekBuffered(FileHandle h, uint32_t offset, int origin)
 {
-    (void)h;
-    if (origin != 0) return 1;
+    if (!reader.open || h != reader.handle || origin != 0) return 1;
     reader.position = offset;
     return 0;
 }

@@ -20,7 +20,8 @@ uint32_t readBuffered(void* buffer, uint32_t size, uint32_t count, FileHandle h)
 // a pointer into the window (valid until the next call on the reader), or reads
 // into `fallback` (room for n bytes) and returns it. *got receives the byte count.
 const uint8_t* viewBuffered(uint8_t* fallback, uint32_t n, FileHandle h, uint32_t* got);
-// origin 0: the position moves (lazily) and 0 is returned; any other origin: 1.
+// origin 0: the position moves (lazily) and 0 is returned; any other origin, or a
+// handle that is not the reader's: 1.
 int seekBuffered(FileHandle h, uint32_t offset, int origin);
 // Closes the reader's file and frees the buffer; another handle is just closed.
 int closeBuffered(FileHandle h);

@@ -1,10 +1,9 @@
 #include "source/FileAccess.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/FileObject.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
@@ -239,15 +238,13 @@ int closeFile(FileHandle h)
 uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB)
 {
     if (over4GiB) *over4GiB = false;
-    char message[4200];
     int fd = path ? sysOpen(path, O_RDONLY) : -1;
     if (fd >= 0 && isDirectory(fd)) {
         sysClose(fd);
         fd = -1;
     }
     if (fd < 0) {
-        std::snprintf(message, sizeof message, "Error: Can't open %s\n", path ? path : "");
-        log.write(message, 1);
+        log.writef("Error: Can't open %s\n", path ? path : "");
         return 0xFFFFFFFF;
     }
     struct stat st;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 class LogConsole;
 
@@ -27,6 +28,13 @@ uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle
 // Returns 0 on success, 1 on failure.
 int seekFile(FileHandle h, uint32_t offset, int origin);
 int closeFile(FileHandle h);
+
+// An open file that closes itself when its owner lets it go.
+struct FileCloser {
+    void operator()(FileObject* h) const { closeFile(h); }
+};
+using OwnedFile = std::unique_ptr<FileObject, FileCloser>;
+
 // Low 32 bits of the file size, or 0xFFFFFFFF with "Error: Can't open %s\n" or
 // "Error: Can't get file size\n". When over4GiB is given it tells whether the
 // real size is 4 GiB or more (the 32-bit result has then wrapped).

@@ -1,8 +1,7 @@
 #include "source/PictureAnalysis.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
-#include <cstdio>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,12 +45,9 @@ int analysePictures(const uint8_t* data, uint32_t length, int32_t& iCount, int32
         } else if (code == pictureStartCode) {
             pictureType = static_cast<uint8_t>((data[p + 5] >> 3) & 0x07);
             if (logging) {
-                char piece[64];
-                std::snprintf(piece, sizeof piece, " Fr:%llu: %x %x   ->%x",
-                              static_cast<unsigned long long>(positionBase + p),
-                              static_cast<unsigned>(data[p + 4]), static_cast<unsigned>(data[p + 5]),
-                              static_cast<unsigned>(pictureType));
-                log.write(piece, 1);
+                log.writef(" Fr:%llu: %x %x   ->%x", static_cast<unsigned long long>(positionBase + p),
+                           static_cast<unsigned>(data[p + 4]), static_cast<unsigned>(data[p + 5]),
+                           static_cast<unsigned>(pictureType));
                 if (logMode == 2) log.write("\n", 1);
             }
             if (pictureType == 1) ++iCount;
@@ -98,8 +94,6 @@ int formatTimeCode(uint32_t gopWord, LogConsole& log)
     const int minutes = static_cast<int>((gopWord >> 20) & 0x3F);
     const int seconds = static_cast<int>((gopWord >> 13) & 0x3F);
     const int pictures = static_cast<int>((gopWord >> 7) & 0x3F);
-    char text[32];
-    std::snprintf(text, sizeof text, " %02d:%02d:%02d.%02d ", hours, minutes, seconds, pictures);
-    log.write(text, 1);
+    log.writef(" %02d:%02d:%02d.%02d ", hours, minutes, seconds, pictures);
     return 1;
 }

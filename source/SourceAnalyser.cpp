@@ -1,21 +1,21 @@
 #include "source/SourceAnalyser.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
 #include <new>
 
-SourceAnalyser::SourceAnalyser(LogConsole* logConsole) : log(logConsole) {}
+SourceAnalyser::SourceAnalyser(LogConsole& logConsole) : log(logConsole) {}
 
 namespace {
 
 // Allocates without touching the memory: a slot costs only the pages it uses.
 template <typename T>
-bool allocArray(std::unique_ptr<T[]>& array, size_t n, LogConsole* log)
+bool allocArray(std::unique_ptr<T[]>& array, size_t n, LogConsole& log)
 {
     if (array) return true;
     array.reset(new (std::nothrow) T[n]);
     if (!array) {
-        if (log) log->write("ERROR: OUT OF MEMORY\n", 1);
+        log.write("ERROR: OUT OF MEMORY\n", 1);
         return false;
     }
     return true;
@@ -37,4 +37,16 @@ int SourceAnalyser::allocSourceArrays(int slot)
     ok &= allocArray(s.cutPointFrame, cutPointCapacity, log);
     s.pktCount = 0;
     return ok ? 1 : -1;
+}
+
+const SourceStream* SourceAnalyser::usableSource(int32_t s) const
+{
+    if (s < 0 || s >= sourceCount || s >= maxSources) return nullptr;
+    const SourceStream& src = sources[s];
+    return src.allocated() && src.pktCount > 0 ? &src : nullptr;
+}
+
+SourceStream* SourceAnalyser::usableSource(int32_t s)
+{
+    return const_cast<SourceStream*>(static_cast<const SourceAnalyser*>(this)->usableSource(s));
 }

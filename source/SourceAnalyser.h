@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/Settings.h"
+#include "core/Settings.h"
 #include "source/FileAccess.h"
 #include "source/PvaPacket.h"
 
@@ -55,11 +55,12 @@ struct SourceStream {
 // The application object: the live settings and the table of sources.
 class SourceAnalyser {
 public:
-    explicit SourceAnalyser(LogConsole* log);
+    explicit SourceAnalyser(LogConsole& log);
     SourceAnalyser(const SourceAnalyser&) = delete;
     SourceAnalyser& operator=(const SourceAnalyser&) = delete;
 
-    LogConsole* log;
+    // Every message of the scanner, the editor, the assembler and the writer goes here.
+    LogConsole& log;
     Settings settings;
     SourceStream sources[maxSources];
     int32_t currentSource = 0;
@@ -82,6 +83,12 @@ public:
 
     void selectPreviousSource();
     void selectNextSource();
+    // Makes loaded source s the current one; -1 (nothing changes) when there is none.
+    int selectSource(int32_t s);
 
     SourceStream& current() { return sources[currentSource]; }
+    // Source s when a successful scan has loaded it and it has packets, else null.
+    // Slots at or above sourceCount are never usable, even while a scan fills one.
+    const SourceStream* usableSource(int32_t s) const;
+    SourceStream* usableSource(int32_t s);
 };

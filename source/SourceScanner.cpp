@@ -1,7 +1,7 @@
 // Reading a source PVA file once into its packet index and cut points.
+#include "core/LogConsole.h"
 #include "platform/Control.h"
 #include "platform/Host.h"
-#include "shell/LogConsole.h"
 #include "source/BufferedReader.h"
 #include "source/FileAccess.h"
 #include "source/PictureAnalysis.h"
@@ -9,7 +9,7 @@
 #include "source/SourceAnalyser.h"
 
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -20,10 +20,13 @@ constexpr uint32_t speedLineIntervalMs = 500;
 // PES header bytes up to and including the 5-byte time stamp.
 constexpr uint32_t pesPtsEnd = 14;
 
-// The reader a scan uses, chosen once when the scan starts.
+// The reader a scan uses, chosen once when the scan starts. Owns the open file.
 class ScanReader {
 public:
     explicit ScanReader(bool buffered) : buffered_(buffered) {}
+    ~ScanReader() { close(); }
+    ScanReader(const ScanReader&) = delete;
+    ScanReader& operator=(const ScanReader&) = delete;
 
     bool open(const char* path, LogConsole& log)
     {
@@ -32,7 +35,6 @@ public:
         return handle_ != nullptr;
     }
     FileHandle handle() const { return handle_; }
-    uint32_t position() const { return position_; }
 
     // Reads n bytes; from the read-ahead window the bytes are not copied.
     const uint8_t* view(uint8_t* buffer, uint32_t n, uint32_t& got)
@@ -91,6 +93,367 @@ int progressPercent(uint32_t offset, uint32_t size)
     return static_cast<int>(p);
 }
 
+// What the analysis of one packet found.
+struct PacketFindings {
+    int32_t iCount = 0;
+    int32_t gopCount = 0;
+    uint8_t pictureType = 0;
+    bool ptsRead = false;   // a complete video time stamp
+};
+
+// One run of scanSource: the file, the slot it fills and everything the packet
+// loop carries from one packet to the next.
+class SourceScan {
+public:
+    SourceScan(SourceAnalyser& app, const char* path, bool withLog)
+        : app_(app), log_(app.log), settings_(app.settings), path_(path), withLog_(withLog),
+          reader_(settings_.fastBufferScan == 1), cutAtI_(settings_.cutAtIFrames != 0)
+    {}
+
+    int run();
+
+private:
+    bool admit();
+    void showControls(bool visible);
+    bool openReader();
+    void startScanLog();
+    void prepareSlot();
+    void readPackets();
+    bool readHeader(uint8_t raw[pvaHeaderSize]);
+    bool repair(uint8_t raw[pvaHeaderSize]);
+    void logPacketStart(const PvaPacketHeader& header);
+    void analysePayload(const PvaPacketHeader& header, PacketFindings& found);
+    void analyseVideo(const uint8_t* data, uint32_t have, PacketFindings& found);
+    void analyseAudio(const uint8_t* data, uint32_t have);
+    void storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint32_t next);
+    bool noteCutPoint(const PacketFindings& found);
+    void reportProgress();
+    int keepOrFreeSlot();
+    void writeSummary();
+
+    SourceAnalyser& app_;
+    LogConsole& log_;
+    Settings& settings_;
+    const char* path_;
+    const bool withLog_;
+    ScanReader reader_;
+    std::optional<FileCopyScope> scanLog_;
+    const bool cutAtI_;   // anything but 0 cuts at I pictures
+    platform::Host& host_ = platform::host();
+    uint32_t size_ = 0;
+    SourceStream* s_ = nullptr;
+    bool failed_ = false;
+
+    uint32_t offset_ = 0;
+    int32_t pktNum_ = 0;
+    int32_t pictureCounter_ = 0;
+    int32_t cutCount_ = 0;
+    uint32_t videoPts_ = 0, audioPts_ = 0, gopWord_ = 0;
+    // What the repair rolls back to: the state before the last packet read.
+    int32_t prevPktNum_ = 0, prevCutCount_ = 0;
+    uint32_t prevVStartPts_ = 0, prevVEndPts_ = 0, lastGoodOffset_ = 0;
+    bool packetSeen_ = false;
+    uint32_t speedTime_ = 0, speedOffset_ = 0;
+    // The summary line's values, as the scan reached them.
+    uint32_t endReached_ = 0, startPts_ = 0, endPts_ = 0;
+
+    uint8_t payload_[payloadBufferSize];
+};
+
+int SourceScan::run()
+{
+    if (!admit()) return -1;
+    showControls(true);
+    if (!openReader()) {
+        showControls(false);
+        return -1;
+    }
+    startScanLog();
+    reader_.seek(0);
+    prepareSlot();
+    if (!failed_ && !settings_.cancelPending()) readPackets();
+    reader_.close();
+    scanLog_.reset();
+    const int result = keepOrFreeSlot();
+    showControls(false);
+    writeSummary();
+    return result;
+}
+
+// A free slot, and a file that 32-bit offsets can index.
+bool SourceScan::admit()
+{
+    if (app_.sourceCount >= maxSources) {
+        log_.writef("ERROR: To much source PVA streams\n");
+        return false;
+    }
+    bool over4GiB = false;
+    size_ = fileSize(path_, log_, &over4GiB);
+    if (over4GiB) {
+        log_.writef("ERROR: %s is 4 GiB or larger, PVA files must be smaller than 4 GiB\n", path_);
+        return false;
+    }
+    return true;
+}
+
+void SourceScan::showControls(bool visible)
+{
+    if (platform::Control* progress = settings_.scanProgress) {
+        progress->show(visible);
+        if (visible) {
+            progress->setRange(0, 100);
+            progress->setPosition(0);
+        }
+    }
+    if (settings_.scanCancelButton) settings_.scanCancelButton->show(visible);
+}
+
+bool SourceScan::openReader()
+{
+    if (reader_.open(path_, log_)) return true;
+    log_.writef("ERROR: can't read %s\n", path_);
+    return false;
+}
+
+// With a scan log, every message of the scan from here on goes into "<path>.txt"
+// instead of onto the display.
+void SourceScan::startScanLog()
+{
+    if (!withLog_) return;
+    const std::string logName = std::string(path_) + ".txt";
+    log_.setFileName(logName.c_str());
+    deleteFile(logName.c_str());
+    log_.writef("Creating Scan Log: %s\n", logName.c_str());
+    scanLog_.emplace(log_);
+    log_.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
+               1);
+}
+
+void SourceScan::prepareSlot()
+{
+    const int slot = app_.sourceCount;
+    app_.currentSource = slot;
+    s_ = &app_.sources[slot];
+    failed_ = app_.allocSourceArrays(slot) != 1;
+    s_->fileName = path_;
+    s_->resetIndex();
+    s_->vEndPts = 0;
+    s_->scanEnd = 0;
+    speedTime_ = host_.clock->nowMs();
+}
+
+void SourceScan::readPackets()
+{
+    uint8_t raw[pvaHeaderSize];
+    for (;;) {
+        if (!readHeader(raw)) return;
+        const PvaPacketHeader header = readPacketHeader(raw);
+        // A packet reaching past 4 GiB cannot be complete in a file below 4 GiB.
+        if (uint64_t{offset_} + pvaHeaderSize + header.length > 0xFFFFFFFFu) return;
+        const uint32_t next = offset_ + pvaHeaderSize + header.length;
+
+        if (withLog_) logPacketStart(header);
+        PacketFindings found;
+        analysePayload(header, found);
+        reader_.skipTo(next);
+        storePacket(header, found, next);
+
+        if (pktNum_ > maxPacketsPerSource - 1) {
+            log_.writef("ERROR: source PVA file to big or bad PVA file format\n");
+            failed_ = true;
+            return;
+        }
+        prevPktNum_ = pktNum_;
+        prevCutCount_ = cutCount_;
+        ++pktNum_;
+        if (!noteCutPoint(found)) return;
+
+        reportProgress();
+        host_.pump->serve(8);
+        if (settings_.cancelPending()) return;
+    }
+}
+
+// The next packet's 8 header bytes, repairing the file when they are not a header.
+// False when the file has ended.
+bool SourceScan::readHeader(uint8_t raw[pvaHeaderSize])
+{
+    // Nothing left, or only a piece of a header: the file has ended.
+    if (reader_.read(raw, pvaHeaderSize) < pvaHeaderSize) return false;
+    if (!hasAvSync(raw) && !repair(raw)) return false;
+    packetSeen_ = true;
+    return true;
+}
+
+// Drops the last packet read (its length led astray) and searches on for a header.
+bool SourceScan::repair(uint8_t raw[pvaHeaderSize])
+{
+    s_->vStartPts = prevVStartPts_;
+    s_->vEndPts = prevVEndPts_;
+    s_->pktCount = prevPktNum_;
+    cutCount_ = prevCutCount_;
+    s_->lastCutPoint = prevCutCount_ > 0 ? prevCutCount_ - 1 : 0;
+    pktNum_ = prevPktNum_;
+
+    log_.writef("ERROR: No file end but no (more) AV header found\n");
+    log_.writef("Try to repair pva file at pos %u , mpegpkt %d  \n", lastGoodOffset_, prevCutCount_ - 1);
+    // Skip the "AV" of the last good packet; before the first packet there is
+    // none, and a header right after a single stray byte must not be missed.
+    const uint32_t from = packetSeen_ ? lastGoodOffset_ + 2 : lastGoodOffset_ + 1;
+    const uint32_t found = app_.findNextAvHeader(from, reader_.handle());
+    reader_.positionUnknown();
+    if (found == noHeaderFound) {
+        log_.writef("ERROR: No more AV Data Found\n");
+        return false;
+    }
+    log_.writef("Found more AV Data at %u\n", found);
+    reader_.seek(found);
+    if (reader_.read(raw, pvaHeaderSize) < pvaHeaderSize) return false;
+    offset_ = found;
+    return true;
+}
+
+// The scan log line's first pieces: offset, packet number, stream, counter, length.
+void SourceScan::logPacketStart(const PvaPacketHeader& header)
+{
+    const char* stream = "";
+    if (header.streamId == pvaStreamVideo) stream = "ID: 1 VIDEO  ";
+    if (header.streamId == pvaStreamAudio) stream = "ID: 2 AUDIO  ";
+    log_.writef("%09u::%05d: %scount:%03d  len:%05d  ", offset_, pktNum_, stream, header.counter,
+                static_cast<int>(header.length));
+}
+
+// Only video and audio payloads with a time stamp are read; the others are skipped.
+void SourceScan::analysePayload(const PvaPacketHeader& header, PacketFindings& found)
+{
+    const bool hasPts = (header.flags & pvaFlagPts) != 0;
+    if (!hasPts || (header.streamId != pvaStreamVideo && header.streamId != pvaStreamAudio)) {
+        if (withLog_ && !hasPts) log_.write("\n", 1);
+        return;
+    }
+    // A payload larger than the buffer is read only as far as the buffer goes;
+    // time stamps and picture headers sit at its start.
+    const uint32_t want = header.length < payloadBufferSize ? header.length : payloadBufferSize;
+    uint32_t have = 0;
+    const uint8_t* data = want ? reader_.view(payload_, want, have) : payload_;
+    if (header.streamId == pvaStreamVideo)
+        analyseVideo(data, have, found);
+    else
+        analyseAudio(data, have);
+}
+
+void SourceScan::analyseVideo(const uint8_t* data, uint32_t have, PacketFindings& found)
+{
+    if (have >= 4) {
+        found.ptsRead = true;
+        videoPts_ = readVideoPts(data);
+        if (s_->vStartPts == 0) s_->vStartPts = videoPts_;
+        prevVStartPts_ = s_->vStartPts;
+        if (s_->vStartPts > videoPts_ && s_->vStartPts - videoPts_ < ptsTicksPerSecond) s_->vStartPts = videoPts_;
+        if (withLog_)
+            log_.writef("%04d PTS: %04u  %04u  ", pictureCounter_, videoPts_, (videoPts_ - s_->vStartPts) / 90);
+        analysePictures(data, have - 4, found.iCount, pictureCounter_, found.gopCount, found.pictureType, gopWord_,
+                        withLog_ ? 1 : 0, log_);
+    }
+    if (withLog_) log_.write("\n", 1);
+}
+
+void SourceScan::analyseAudio(const uint8_t* data, uint32_t have)
+{
+    if (have < pesPtsEnd) {
+        // Too short for a PES time stamp: the previous one stays in force.
+        if (withLog_) log_.write("\n", 1);
+        return;
+    }
+    audioPts_ = decodePesPts(data + 9);
+    if (!withLog_) return;
+    const uint32_t sinceStart = audioPts_ - s_->vStartPts;
+    if (audioPts_ > sinceStart)
+        log_.writef("     PTS: %04u %04u <- Audio with PES\n", audioPts_, sinceStart / 90);
+    else
+        log_.writef("     PTS: %04u -%04u <- Audio with PES\n", audioPts_, (s_->vStartPts - audioPts_) / 90);
+}
+
+void SourceScan::storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint32_t next)
+{
+    SourceStream& s = *s_;
+    s.pktHeader[pktNum_] = header;
+    s.picType[pktNum_] = found.pictureType;
+    s.vPts[pktNum_] = videoPts_;
+    s.aPts[pktNum_] = audioPts_;
+    s.gopTimeCode[pktNum_] = gopWord_;
+    s.pktPos[pktNum_] = offset_;
+    s.pktCount = pktNum_ + 1;
+    s.scanEnd = next;
+
+    prevVEndPts_ = s.vEndPts;
+    if (s.vEndPts < videoPts_ || s.vEndPts - videoPts_ > ptsTicksPerSecond) s.vEndPts = videoPts_;
+
+    lastGoodOffset_ = offset_;
+    offset_ = next;
+}
+
+// A packet whose time stamp field is cut short carries no time stamp and cannot
+// start a unit. False (the scan fails) when the cut points are full.
+bool SourceScan::noteCutPoint(const PacketFindings& found)
+{
+    if (!((cutAtI_ && found.iCount != 0) || (!cutAtI_ && found.ptsRead))) return true;
+    if (cutCount_ >= cutPointCapacity) {
+        log_.writef("ERROR: source PVA file to big or bad PVA file format\n");
+        failed_ = true;
+        return false;
+    }
+    s_->cutPointPkt[cutCount_] = pktNum_ - 1;
+    s_->cutPointFrame[cutCount_] = pictureCounter_ - 1;
+    s_->lastCutPoint = cutCount_;
+    ++cutCount_;
+    return true;
+}
+
+void SourceScan::reportProgress()
+{
+    if (settings_.scanProgress) settings_.scanProgress->setPosition(progressPercent(offset_, size_));
+
+    const uint32_t now = host_.clock->nowMs();
+    platform::Control* infoLine = settings_.sourceInfoLine;
+    if (infoLine && now - speedTime_ > speedLineIntervalMs) {
+        char line[80];
+        std::snprintf(line, sizeof line, "Scan PVA %4.0fMB  %2.2f MB/s", offset_ / 1048576.0,
+                      ((offset_ - speedOffset_) / 1048576.0) / ((now - speedTime_) * 0.001));
+        infoLine->setText(line);
+        speedTime_ = now;
+        speedOffset_ = offset_;
+    }
+}
+
+// A complete scan makes the slot a source, with time stamps relative to its start;
+// a failed or cancelled one leaves the slot free (its arrays stay for the next scan).
+int SourceScan::keepOrFreeSlot()
+{
+    SourceStream& s = *s_;
+    endReached_ = s.scanEnd;
+    startPts_ = s.vStartPts;
+    endPts_ = s.vEndPts;
+    if (failed_ || settings_.cancelPending()) {
+        settings_.cancelRequested = 0;
+        s.resetIndex();
+        app_.currentSource = 0;
+        return -1;
+    }
+    for (int32_t k = 0; k < s.pktCount; ++k) {
+        s.vPts[k] -= startPts_;
+        s.aPts[k] -= startPts_;
+    }
+    ++app_.sourceCount;
+    return 1;
+}
+
+void SourceScan::writeSummary()
+{
+    log_.writef("%s: %u Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path_, endReached_, startPts_, endPts_,
+                static_cast<uint32_t>(pictureCounter_));
+}
+
 } // namespace
 
 uint32_t SourceAnalyser::findNextAvHeader(uint32_t start, FileHandle file)
@@ -116,266 +479,10 @@ uint32_t SourceAnalyser::findNextAvHeader(uint32_t start, FileHandle file)
     }
 }
 
+// Scans path into the next free slot: admit the file, open it, read every packet
+// into the index and its cut points, then keep the slot or free it again.
 int SourceAnalyser::scanSource(const char* path, int withLog)
 {
-    LogConsole& out = log ? *log : logConsole();
-    if (sourceCount >= maxSources) {
-        out.writef("ERROR: To much source PVA streams\n");
-        return -1;
-    }
-
-    bool over4GiB = false;
-    const uint32_t size = fileSize(path, out, &over4GiB);
-    if (over4GiB) {
-        // Offsets are 32 bits wide: such a file cannot be indexed.
-        out.writef("ERROR: %s is 4 GiB or larger, PVA files must be smaller than 4 GiB\n", path);
-        return -1;
-    }
-
-    platform::Control* progress = settings.scanProgress;
-    platform::Control* cancelButton = settings.scanCancelButton;
-    platform::Control* infoLine = settings.sourceInfoLine;
-    if (progress) {
-        progress->show(true);
-        progress->setRange(0, 100);
-        progress->setPosition(0);
-    }
-    if (cancelButton) cancelButton->show(true);
-
-    ScanReader reader(settings.fastBufferScan == 1);
-    if (!reader.open(path, out)) {
-        out.writef("ERROR: can't read %s\n", path);
-        if (progress) progress->show(false);
-        if (cancelButton) cancelButton->show(false);
-        return -1;
-    }
-
-    const bool scanLog = withLog == 1;
-    if (scanLog) {
-        std::string logName = std::string(path) + ".txt";
-        out.setFileName(logName.c_str());
-        deleteFile(logName.c_str());
-        out.writef("Creating Scan Log: %s\n", logName.c_str());
-        out.setFileCopy(1);
-        out.setDisplay(0);
-        out.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
-                  1);
-    }
-    reader.seek(0);
-
-    const int slot = sourceCount;
-    currentSource = slot;
-    SourceStream& s = sources[slot];
-    bool failed = allocSourceArrays(slot) != 1;
-    s.fileName = path;
-
-    s.pktCount = 0;
-    s.lastCutPoint = 0;
-    s.vStartPts = 0;
-    s.vEndPts = 0;
-    s.scanEnd = 0;
-    s.cursor = 0;
-    s.selStart = s.selEnd = -1;
-
-    // Anything but 0 cuts at I pictures.
-    const bool cutAtI = settings.cutAtIFrames != 0;
-    platform::Host& host = platform::host();
-
-    uint32_t offset = 0;
-    int32_t pktNum = 0;
-    int32_t pictureCounter = 0;
-    int32_t cutCount = 0;
-    uint32_t videoPts = 0, audioPts = 0, gopWord = 0;
-    int32_t prevPktNum = 0, prevCutCount = 0;
-    uint32_t prevVStartPts = 0, prevVEndPts = 0, lastGoodOffset = 0;
-    bool packetSeen = false;
-    uint32_t speedTime = host.clock->nowMs();
-    uint32_t speedOffset = 0;
-
-    uint8_t raw[pvaHeaderSize];
-    uint8_t payloadBuffer[payloadBufferSize];
-    char line[160];
-
-    const bool skipLoop = failed || settings.cancelRequested != 0;
-    while (!skipLoop) {
-        int32_t iCount = 0, gopCount = 0;
-        uint8_t pictureType = 0;
-
-        uint32_t got = reader.read(raw, pvaHeaderSize);
-        // Nothing left, or only a piece of a header: the file has ended.
-        if (got < pvaHeaderSize) break;
-
-        if (!hasAvSync(raw)) {
-            s.vStartPts = prevVStartPts;
-            s.vEndPts = prevVEndPts;
-            s.pktCount = prevPktNum;
-            cutCount = prevCutCount;
-            s.lastCutPoint = prevCutCount > 0 ? prevCutCount - 1 : 0;
-            pktNum = prevPktNum;
-
-            out.writef("ERROR: No file end but no (more) AV header found\n");
-            out.writef("Try to repair pva file at pos %u , mpegpkt %d  \n", lastGoodOffset, prevCutCount - 1);
-            // Skip the "AV" of the last good packet; before the first packet there
-            // is none, and a header right after a single stray byte must not be missed.
-            uint32_t from = packetSeen ? lastGoodOffset + 2 : lastGoodOffset + 1;
-            uint32_t found = findNextAvHeader(from, reader.handle());
-            reader.positionUnknown();
-            if (found == noHeaderFound) {
-                out.writef("ERROR: No more AV Data Found\n");
-                break;
-            }
-            out.writef("Found more AV Data at %u\n", found);
-            reader.seek(found);
-            if (reader.read(raw, pvaHeaderSize) < pvaHeaderSize) break;
-            offset = found;
-        }
-        packetSeen = true;
-
-        PvaPacketHeader header = readPacketHeader(raw);
-        const uint32_t length = header.length;
-        // A packet reaching past 4 GiB cannot be complete in a file below 4 GiB.
-        if (uint64_t{offset} + pvaHeaderSize + length > 0xFFFFFFFFu) break;
-        const uint32_t next = offset + pvaHeaderSize + length;
-        const bool hasPts = (header.flags & pvaFlagPts) != 0;
-        bool ptsRead = false;
-
-        if (scanLog) {
-            int n = std::snprintf(line, sizeof line, "%09u::%05d: ", offset, pktNum);
-            if (header.streamId == pvaStreamVideo)
-                n += std::snprintf(line + n, sizeof line - n, "ID: %d VIDEO  ", 1);
-            else if (header.streamId == pvaStreamAudio)
-                n += std::snprintf(line + n, sizeof line - n, "ID: %d AUDIO  ", 2);
-            std::snprintf(line + n, sizeof line - n, "count:%03d  len:%05d  ", header.counter, static_cast<int>(length));
-            out.write(line, 1);
-        }
-
-        if (hasPts && (header.streamId == pvaStreamVideo || header.streamId == pvaStreamAudio)) {
-            // A payload larger than the buffer is read only as far as the buffer
-            // goes; time stamps and picture headers sit at its start.
-            uint32_t want = length < payloadBufferSize ? length : payloadBufferSize;
-            uint32_t have = 0;
-            const uint8_t* data = want ? reader.view(payloadBuffer, want, have) : payloadBuffer;
-
-            if (header.streamId == pvaStreamVideo) {
-                if (have >= 4) {
-                    ptsRead = true;
-                    videoPts = readVideoPts(data);
-                    if (s.vStartPts == 0) s.vStartPts = videoPts;
-                    prevVStartPts = s.vStartPts;
-                    if (s.vStartPts > videoPts && s.vStartPts - videoPts < ptsTicksPerSecond) s.vStartPts = videoPts;
-                    if (scanLog) {
-                        std::snprintf(line, sizeof line, "%04d PTS: %04u  %04u  ", pictureCounter, videoPts,
-                                      (videoPts - s.vStartPts) / 90);
-                        out.write(line, 1);
-                    }
-                    analysePictures(data, have - 4, iCount, pictureCounter, gopCount, pictureType, gopWord,
-                                    scanLog ? 1 : 0, out);
-                }
-                if (scanLog) out.write("\n", 1);
-            } else {
-                if (have >= pesPtsEnd) {
-                    audioPts = decodePesPts(data + 9);
-                    if (scanLog) {
-                        uint32_t sinceStart = audioPts - s.vStartPts;
-                        if (audioPts > sinceStart)
-                            std::snprintf(line, sizeof line, "     PTS: %04u %04u <- Audio with PES\n", audioPts,
-                                          sinceStart / 90);
-                        else
-                            std::snprintf(line, sizeof line, "     PTS: %04u -%04u <- Audio with PES\n", audioPts,
-                                          (s.vStartPts - audioPts) / 90);
-                        out.write(line, 1);
-                    }
-                } else if (scanLog) {
-                    // Too short for a PES time stamp: the previous one stays in force.
-                    out.write("\n", 1);
-                }
-            }
-            reader.skipTo(next);
-        } else {
-            reader.skipTo(next);
-            if (scanLog && !hasPts) out.write("\n", 1);
-        }
-
-        s.pktHeader[pktNum] = header;
-        s.picType[pktNum] = pictureType;
-        s.vPts[pktNum] = videoPts;
-        s.aPts[pktNum] = audioPts;
-        s.gopTimeCode[pktNum] = gopWord;
-        s.pktPos[pktNum] = offset;
-        s.pktCount = pktNum + 1;
-        s.scanEnd = next;
-
-        prevVEndPts = s.vEndPts;
-        if (s.vEndPts < videoPts || s.vEndPts - videoPts > ptsTicksPerSecond) s.vEndPts = videoPts;
-
-        lastGoodOffset = offset;
-        offset = next;
-
-        if (pktNum > maxPacketsPerSource - 1) {
-            out.writef("ERROR: source PVA file to big or bad PVA file format\n");
-            failed = true;
-            break;
-        }
-
-        prevPktNum = pktNum;
-        prevCutCount = cutCount;
-        ++pktNum;
-
-        // A packet whose time stamp field is cut short carries no time stamp and
-        // cannot start a unit.
-        if ((cutAtI && iCount != 0) || (!cutAtI && ptsRead)) {
-            if (cutCount >= cutPointCapacity) {
-                out.writef("ERROR: source PVA file to big or bad PVA file format\n");
-                failed = true;
-                break;
-            }
-            s.cutPointPkt[cutCount] = pktNum - 1;
-            s.cutPointFrame[cutCount] = pictureCounter - 1;
-            s.lastCutPoint = cutCount;
-            ++cutCount;
-        }
-
-        if (progress) progress->setPosition(progressPercent(offset, size));
-
-        uint32_t now = host.clock->nowMs();
-        if (infoLine && now - speedTime > speedLineIntervalMs) {
-            std::snprintf(line, sizeof line, "Scan PVA %4.0fMB  %2.2f MB/s", offset / 1048576.0,
-                          ((offset - speedOffset) / 1048576.0) / ((now - speedTime) * 0.001));
-            infoLine->setText(line);
-            speedTime = now;
-            speedOffset = offset;
-        }
-
-        host.pump->serve(8);
-        if (settings.cancelRequested != 0) break;
-    }
-
-    reader.close();
-    if (scanLog) {
-        out.setFileCopy(0);
-        out.setDisplay(1);
-    }
-
-    const uint32_t endReached = s.scanEnd, startPts = s.vStartPts, endPts = s.vEndPts;
-    int result = 1;
-    if (failed || settings.cancelRequested != 0) {
-        settings.cancelRequested = 0;
-        s.resetIndex();
-        currentSource = 0;
-        result = -1;
-    } else {
-        const int32_t n = s.pktCount;
-        for (int32_t k = 0; k < n; ++k) {
-            s.vPts[k] -= startPts;
-            s.aPts[k] -= startPts;
-        }
-        ++sourceCount;
-    }
-
-    if (progress) progress->show(false);
-    if (cancelButton) cancelButton->show(false);
-
-    out.writef("%s: %u Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path, endReached, startPts, endPts,
-        static_cast<uint32_t>(pictureCounter));
-    return result;
+    SourceScan scan(*this, path, withLog == 1);
+    return scan.run();
 }

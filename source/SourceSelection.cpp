@@ -30,3 +30,11 @@ void SourceAnalyser::selectNextSource()
     if (currentSource + 1 < sourceCount) ++currentSource;
     if (onCurrentSourceChanged) onCurrentSourceChanged();
 }
+
+int SourceAnalyser::selectSource(int32_t s)
+{
+    if (s < 0 || s >= sourceCount || s >= maxSources) return -1;
+    currentSource = s;
+    if (onCurrentSourceChanged) onCurrentSourceChanged();
+    return 1;
+}

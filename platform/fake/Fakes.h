@@ -1,6 +1,7 @@
 #pragma once
 // Recording fakes of the platform interfaces, for tests.
 #include "platform/Control.h"
+#include "platform/FileDialog.h"
 #include "platform/Host.h"
 
 #include <functional>
@@ -94,12 +95,6 @@ struct ScopedFakeHost {
     ScopedFakeHost(const ScopedFakeHost&) = delete;
     ScopedFakeHost& operator=(const ScopedFakeHost&) = delete;
 };
-
-} // namespace platform::fake
-
-#include "platform/FileDialog.h"
-
-namespace platform::fake {
 
 // Answers with `answer`, or cancels when `cancel` is set; records each request.
 class FakeFileDialog final : public FileDialog {

@@ -1,7 +1,7 @@
 #include "cut/CutEditor.h"
 
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
 #include "support/TestSupport.h"
@@ -25,7 +25,7 @@ class CutEditorTest : public ::testing::Test {
 protected:
     LogConsole log;
     std::string messages;
-    SourceAnalyser app{&log};
+    SourceAnalyser app{log};
     CutEditor editor{app};
     FakeControl undoButton, redoButton, mainWindow;
 
@@ -189,6 +189,29 @@ TEST_F(CutEditorTest, DeleteRulesForSelectionAndCursor)
     ASSERT_EQ(add(0, 0), 1);
     select(Pane::list, 0, 0);
     EXPECT_DOUBLE_EQ(editor.selectedSeconds, unitSeconds);
+}
+
+// The operations the command line and the window build their commands from.
+TEST_F(CutEditorTest, RangesAndTheListCursorAsCommandsSetThem)
+{
+    editor.selectRange(Pane::source, 2, 4);
+    EXPECT_TRUE(app.sources[0].selStart == 2 && app.sources[0].selEnd == 4);
+    editor.selectRange(Pane::source, 6, 11);   // past the last unit: the end stays
+    EXPECT_TRUE(app.sources[0].selStart == 6 && app.sources[0].selEnd == 6);
+
+    // The empty list has only position 0.
+    EXPECT_EQ(editor.setListCursor(1), -1);
+    EXPECT_EQ(editor.setListCursor(0), 1);
+    ASSERT_EQ(add(0, 3), 1);
+    EXPECT_EQ(editor.setListCursor(5), -1);
+    EXPECT_EQ(editor.setListCursor(-1), -1);
+    EXPECT_EQ(editor.setListCursor(4), 1);
+    ASSERT_EQ(editor.setListCursor(1), 1);
+    editor.selectRange(Pane::source, 9, 9);
+    ASSERT_EQ(editor.insertSrcPicPkts(false), 1);
+    editor.selectRange(Pane::list, 1, 2);
+    EXPECT_EQ(state(), "1/2 [0 9 1 2 3] 1 1:2");
+    EXPECT_DOUBLE_EQ(editor.selectedMB, 2 * unitMB);
 }
 
 TEST_F(CutEditorTest, ViewerQueriesAndResetWhichARunningSaveRefuses)

@@ -1,6 +1,6 @@
 #include "output/MpegListing.h"
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/PictureAnalysis.h"
 #include "source/SourceAnalyser.h"
 #include "support/TestSupport.h"
@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 
 using namespace testsupport;
 
@@ -18,12 +17,9 @@ namespace {
 struct ListingRig {
     platform::fake::ScopedFakeHost host;
     ScratchDir dir{"listing"};
+    ScopedWorkingDir inDir{dir.path()};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
-    ListingRig()
-    {
-        log->attachWindow(nullptr, 1001);
-        EXPECT_EQ(chdir(dir.path().c_str()), 0);
-    }
+    ListingRig() { log->attachWindow(nullptr, 1001); }
 };
 
 TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)
@@ -58,7 +54,7 @@ TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)
     EXPECT_TRUE(r.mustExist);
 
     // After a scan log, the listing still goes to out.txt and the log is left alone.
-    SourceAnalyser app(rig.log.get());
+    SourceAnalyser app(*rig.log);
     const std::vector<uint8_t> iPicture = concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)});
     writeBytes(rig.dir.file("rec.pva"), PacketBuilder().videoPts(900000, iPicture).videoPts(903600, iPicture).bytes);
     ASSERT_EQ(app.scanSource(rig.dir.file("rec.pva").c_str(), 1), 1);

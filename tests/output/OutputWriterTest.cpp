@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <regex>
 #include <tuple>
-#include <unistd.h>
 
 using namespace writertest;
 using testsupport::concat;
@@ -96,12 +95,42 @@ TEST(OutputWriter, PartNamesComeFromTheLastDotOfTheWholeName)
     }
 }
 
+// A dot in a directory's name is no extension: the parts go where the name says,
+// and a file beside that directory that the whole-path rule would name is left alone.
+TEST(OutputWriter, PartNamesTakeTheDotOfTheFileNameOnly)
+{
+    const std::tuple<std::string, int, std::string, std::string> cases[] = {
+        {"/x/my.recordings/film", 0, "/x/my.recordings/film_0.pva", "/x/my.recordings/film.pva"},
+        {"/x/my.recordings/film.ts", 2, "/x/my.recordings/film_2.ts", "/x/my.recordings/film.ts"},
+        {"v1.2/cut", 1, "v1.2/cut_1.pva", "v1.2/cut.pva"},
+        {"/x/rec/film.pva", 3, "/x/rec/film_3.pva", "/x/rec/film.pva"},
+    };
+    for (auto [name, number, part, saved] : cases) {
+        EXPECT_EQ(partFileName(name, number), part);
+        EXPECT_EQ(name, saved);
+    }
+
+    Rig rig(bigPictures(20).bytes);
+    const std::vector<uint8_t> whole = rig.saved("whole.pva");
+    fs::create_directory(rig.path("my.recordings"));
+    testsupport::writeBytes(rig.path("my_0.rec"), {'k', 'e', 'e', 'p'});
+    rig.app->settings.splitPvaDstFile = 1;
+    rig.app->settings.splitPvaDstFileSizeMB = 4;
+    ASSERT_EQ(rig.save("my.recordings/film"), 1) << rig.text();
+    EXPECT_EQ(readBytes(rig.path("my_0.rec")), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+    EXPECT_FALSE(fs::exists(rig.path("my_1.rec")));
+    const auto parts = readParts(rig.path("my.recordings/film"));
+    EXPECT_GE(parts.size(), 3u);
+    EXPECT_EQ(joined(parts), whole);
+    EXPECT_NE(rig.text().find("Save Pva: " + rig.path("my.recordings/film_0.pva") + "\r\n"), std::string::npos);
+}
+
 // Pictures of about 600 KB each: a split save that waits for a picture start
 // always runs past the buffer's spare room.
 TEST(OutputWriter, SplitPartsEndAfterAPictureStartAndJoinToTheWholeSave)
 {
     Rig rig(bigPictures(20).bytes);
-    ASSERT_EQ(chdir(rig.dir.path().c_str()), 0);
+    const testsupport::ScopedWorkingDir inRig(rig.dir.path());
     const std::vector<uint8_t> whole = rig.saved("whole.pva");
 
     // 4 MB: every flush after the first opens a new part. No dot: ".pva" is added.
@@ -205,7 +234,7 @@ TEST(OutputWriter, RefusesToOverwriteASource)
     const std::vector<uint8_t> bytes = bigPictures(14).bytes;
     Rig rig(bytes, "film_1.pva");
     const std::string src = rig.path("film_1.pva");
-    ASSERT_EQ(chdir(rig.dir.path().c_str()), 0);
+    const testsupport::ScopedWorkingDir inRig(rig.dir.path());
     fs::create_directory(rig.path("sub"));
     fs::create_hard_link(src, rig.path("link.pva"));
     for (std::string name : {src, rig.path("sub/../film_1.pva"), std::string("film_1.pva"), rig.path("link.pva")})

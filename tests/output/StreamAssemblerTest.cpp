@@ -1,7 +1,7 @@
 #include "output/StreamAssembler.h"
 
 #include "cut/CutEditor.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
 #include "support/TestSupport.h"
@@ -27,7 +27,7 @@ class StreamAssemblerTest : public ::testing::Test {
 protected:
     LogConsole log;
     std::string messages;
-    SourceAnalyser app{&log};
+    SourceAnalyser app{log};
     CutEditor editor{app};
     Settings& settings = app.settings;
 

@@ -4,7 +4,7 @@
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
 #include "support/TestSupport.h"
@@ -98,7 +98,7 @@ struct Rig {
     platform::fake::ScopedFakeHost host;
     testsupport::ScratchDir dir{"writer"};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
-    std::unique_ptr<SourceAnalyser> app = std::make_unique<SourceAnalyser>(log.get());
+    std::unique_ptr<SourceAnalyser> app = std::make_unique<SourceAnalyser>(*log);
     std::unique_ptr<CutEditor> editor = std::make_unique<CutEditor>(*app);
 
     Rig()

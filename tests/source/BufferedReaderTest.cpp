@@ -1,7 +1,7 @@
 #include "source/BufferedReader.h"
 
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +175,9 @@ TEST_F(BufferedReaderTest, OnlyAbsoluteSeeksAndOneFileAtATime)
     openAndResetProbe(p);
     EXPECT_EQ(seekBuffered(h, 40, 0), 0);
     EXPECT_EQ(seekBuffered(h, 8, 1) + seekBuffered(h, 8, 2), 2);
+    FileHandle other = openFile(p.c_str(), "rb");
+    EXPECT_EQ(seekBuffered(other, 8, 0) + seekBuffered(nullptr, 8, 0), 2);
+    closeFile(other);
     EXPECT_EQ(openBuffered(p.c_str(), "rb", *log), nullptr);
     EXPECT_TRUE(state().open);
     EXPECT_EQ(state().position, 40u) << "refused seeks and opens leave the reader alone";

@@ -1,6 +1,6 @@
 #include "source/PictureAnalysis.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The scanner on generated recordings, checked against the generator's own
 // packet lists and against ffprobe.
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/TestSupport.h"
 
@@ -52,7 +52,7 @@ protected:
     void SetUp() override
     {
         testsupport::recordShown(console, said);
-        app = std::make_unique<SourceAnalyser>(&console);
+        app = std::make_unique<SourceAnalyser>(console);
     }
     const SourceStream& scan(const std::string& name)
     {

@@ -1,5 +1,5 @@
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/BufferedReader.h"
 #include "source/SourceAnalyser.h"
 #include "support/TestSupport.h"
@@ -46,7 +46,7 @@ protected:
     void SetUp() override
     {
         testsupport::recordShown(console, said);
-        app = std::make_unique<SourceAnalyser>(&console);
+        app = std::make_unique<SourceAnalyser>(console);
     }
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes)
     {

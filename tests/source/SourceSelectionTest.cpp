@@ -1,5 +1,5 @@
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "source/SourceSelection.h"
 #include "support/TestSupport.h"
@@ -21,7 +21,7 @@ struct Selection : ::testing::Test {
     void SetUp() override
     {
         testsupport::recordShown(console, said);
-        app = std::make_unique<SourceAnalyser>(&console);
+        app = std::make_unique<SourceAnalyser>(console);
     }
 };
 
@@ -70,6 +70,35 @@ TEST_F(Selection, PreviousAndNextStopAtTheEnds)
     app->selectNextSource();
     EXPECT_EQ(app->currentSource, 1);
     EXPECT_EQ(hooks, 4);
+}
+
+// A slot is a source once its scan has succeeded; it is usable when it has packets.
+TEST_F(Selection, SourcesAreSelectableWhenLoadedAndUsableWhenTheyHavePackets)
+{
+    int hooks = 0;
+    app->onCurrentSourceChanged = [&] { ++hooks; };
+    PacketBuilder b;
+    b.videoPts(1000, concat({gopHeader(0), pictureHeader(1)})).videoPts(4600, pictureHeader(2));
+    writeBytes(dir.file("r.pva"), b.bytes);
+    writeBytes(dir.file("empty.pva"), {});
+    bool usableWhileScanning = true;
+    fakes.pump.onServe = [&](int) { usableWhileScanning = app->usableSource(app->currentSource) != nullptr; };
+    ASSERT_EQ(app->scanSource(dir.file("r.pva").c_str(), 0), 1);
+    fakes.pump.onServe = nullptr;
+    EXPECT_FALSE(usableWhileScanning) << "a slot being filled is no source yet";
+    ASSERT_EQ(app->scanSource(dir.file("empty.pva").c_str(), 0), 1);
+
+    EXPECT_EQ(app->usableSource(0), &app->sources[0]);
+    EXPECT_EQ(app->usableSource(1), nullptr);   // loaded, but without packets
+    for (int32_t s : {-1, 2, maxSources}) EXPECT_EQ(app->usableSource(s), nullptr) << s;
+
+    EXPECT_EQ(app->selectSource(0), 1);
+    EXPECT_EQ(app->selectSource(1), 1);
+    EXPECT_EQ(app->currentSource, 1);
+    EXPECT_EQ(app->selectSource(2), -1);
+    EXPECT_EQ(app->selectSource(-1), -1);
+    EXPECT_EQ(app->currentSource, 1);
+    EXPECT_EQ(hooks, 2);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "support/TestSupport.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,16 @@ ScratchDir::~ScratchDir()
     std::error_code ec;
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
+}
+
+ScopedWorkingDir::ScopedWorkingDir(const std::string& path) : previous_(fs::current_path().string())
+{
+    if (chdir(path.c_str()) != 0) ADD_FAILURE() << "cannot change to " << path;
+}
+
+ScopedWorkingDir::~ScopedWorkingDir()
+{
+    if (chdir(previous_.c_str()) != 0) ADD_FAILURE() << "cannot change back to " << previous_;
 }
 
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes)

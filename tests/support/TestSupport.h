@@ -23,6 +23,19 @@ private:
     std::string path_;
 };
 
+// Makes `path` the working directory and goes back to the previous one at destruction,
+// so that a test never leaves the rest of the program in a directory it removes.
+class ScopedWorkingDir {
+public:
+    explicit ScopedWorkingDir(const std::string& path);
+    ~ScopedWorkingDir();
+    ScopedWorkingDir(const ScopedWorkingDir&) = delete;
+    ScopedWorkingDir& operator=(const ScopedWorkingDir&) = delete;
+
+private:
+    std::string previous_;
+};
+
 void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> readBytes(const std::string& path);
 std::string readText(const std::string& path);

@@ -314,8 +314,9 @@ TEST(SampleRecordings, TimeBaseVariants)
     expectCleanRecording(wrap);
     EXPECT_GT(wrap.info("first_vpts"), 0xFFF00000ll);
     EXPECT_LT(wrap.listed.at(size_t(wrap.info("wrap_video_packet"))).pts, 0x10000);
-    const Packet& lastAudio = *std::find_if(wrap.listed.rbegin(), wrap.listed.rend(), [](auto& p) { return p.id == 2; });
-    EXPECT_GT(pes33(wrap.bytes.data() + lastAudio.offset + 8 + 9), 0x100000000ull);
+    const auto lastAudio = std::find_if(wrap.listed.rbegin(), wrap.listed.rend(), [](auto& p) { return p.id == 2; });
+    ASSERT_NE(lastAudio, wrap.listed.rend()) << "no audio packet in pts_wrap.pva";
+    EXPECT_GT(pes33(wrap.bytes.data() + lastAudio->offset + 8 + 9), 0x100000000ull);
 
     // Join: the clip twice, the second time on another time base.
     const Sample joined = load("joined.pva"), clip = load("clip.pva");

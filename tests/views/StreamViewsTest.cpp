@@ -3,7 +3,7 @@
 #include "platform/fake/FakeCanvas.h"
 #include "platform/fake/FakeScrollBar.h"
 #include "platform/fake/Fakes.h"
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
 #include "support/TestSupport.h"
@@ -32,7 +32,7 @@ class StreamViewsTest : public ::testing::Test {
 protected:
     LogConsole log;
     std::string messages;
-    SourceAnalyser app{&log};
+    SourceAnalyser app{log};
     CutEditor editor{app};
     StreamViews views{app, editor};
     FakeScrollBar sourceBar, listBar;

@@ -67,5 +67,27 @@ private:
     std::function<void(const char*)> echo_;
 };
 
+// Sends every message into the console's copy file, and none to the display, for
+// as long as it lives (a scan log, a picture listing): however the work ends, the
+// messages are shown again and the copying stops.
+class FileCopyScope {
+public:
+    explicit FileCopyScope(LogConsole& log) : log_(log)
+    {
+        log_.setFileCopy(1);
+        log_.setDisplay(0);
+    }
+    ~FileCopyScope()
+    {
+        log_.setFileCopy(0);
+        log_.setDisplay(1);
+    }
+    FileCopyScope(const FileCopyScope&) = delete;
+    FileCopyScope& operator=(const FileCopyScope&) = delete;
+
+private:
+    LogConsole& log_;
+};
+
 // The program's single console, created on first use.
 LogConsole& logConsole();

@@ -1,4 +1,4 @@
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
 #include "platform/Control.h"
 #include "platform/Host.h"
@@ -78,8 +78,7 @@ void LogConsole::write(const char* message, int scrollToEnd)
 
     if (display_ == 1) {
         if (!windowMode_) {
-            platform::MessageBox* box = platform::host().messageBox;
-            if (box) box->show("NOTIFY", text_);
+            platform::host().messageBox->show("NOTIFY", text_);
         } else if (window_) {
             window_->setText(text_);
             if (scrollToEnd != 0) window_->scrollLines(scrollToEndLines);

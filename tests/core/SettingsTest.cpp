@@ -1,6 +1,6 @@
-#include "shell/Settings.h"
+#include "core/Settings.h"
 
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 #include "platform/fake/Fakes.h"
 #include "support/TestSupport.h"
 

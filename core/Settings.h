@@ -27,6 +27,9 @@ struct Settings {
     int32_t saveNoAudio = 0;
     int32_t saveNoAVPacketHeader = 0;
     int32_t fastBufferScan = 1;
+
+    // Whether a cancel button has asked the running scan or save to stop.
+    bool cancelPending() const { return cancelRequested != 0; }
 };
 
 class LogConsole;

@@ -1,4 +1,4 @@
-#include "shell/LogConsole.h"
+#include "core/LogConsole.h"
 
 #include "platform/fake/Fakes.h"
 #include "support/TestSupport.h"

@@ -1,0 +1,76 @@
+# Each folder of the layer table includes only itself and the folders it may use,
+# and Qt or FFmpeg headers only where they belong. Run at configure time and by
+# ctest (layer_includes):
+#
+#   cmake -DORVANE_CHECK_ROOT=<source tree> -P cmake/OrvaneCheckIncludes.cmake
+if(CMAKE_SCRIPT_MODE_FILE)
+  cmake_policy(VERSION 3.25)
+endif()
+include(${CMAKE_CURRENT_LIST_DIR}/OrvaneLayers.cmake)
+
+# Appends one line per forbidden #include under `root` to the list `out`.
+function(orvane_check_includes root out)
+  set(_errors "")
+  # Top-level folders of the tree: an include that starts with one names a project file.
+  file(GLOB _top RELATIVE "${root}" "${root}/*")
+  set(_projectDirs "")
+  foreach(d IN LISTS _top)
+    if(IS_DIRECTORY "${root}/${d}" AND NOT d MATCHES "^(build.*|\\..*)$")
+      list(APPEND _projectDirs "${d}")
+    endif()
+  endforeach()
+
+  set(_files "")
+  foreach(f IN LISTS ORVANE_LAYERS)
+    if(IS_DIRECTORY "${root}/${f}")
+      file(GLOB_RECURSE _found RELATIVE "${root}" "${root}/${f}/*.h" "${root}/${f}/*.hpp" "${root}/${f}/*.cpp"
+           "${root}/${f}/*.cc")
+      list(APPEND _files ${_found})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES _files)
+
+  foreach(file IN LISTS _files)
+    orvane_layer_of("${file}" _folder)
+    set(_uses ${ORVANE_USES_${_folder}})
+    file(STRINGS "${root}/${file}" _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line IN LISTS _lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*$" "\\1" _inc "${line}")
+      set(_why "")
+      string(REGEX MATCH "^[^/]+" _first "${_inc}")
+      if(_inc MATCHES "/" AND _first IN_LIST _projectDirs)
+        orvane_layer_of("${_inc}" _target)
+        if(NOT _target)
+          set(_why "${_first}/ is not part of the program's layers")
+        elseif(NOT _target STREQUAL _folder AND NOT _target IN_LIST _uses)
+          list(JOIN _uses " " _usesText)
+          if(NOT _usesText)
+            set(_usesText "nothing else")
+          endif()
+          set(_why "${_folder}/ may not use ${_target}/ (it may use: ${_usesText})")
+        endif()
+      else()
+        string(TOLOWER "${_inc}" _lower)
+        # Qt headers are Q-prefixed class names or module folders (QtCore/...).
+        if(_inc MATCHES "^Q[A-Za-z]+(/|$)")
+          set(_lower "qt/${_lower}")
+        endif()
+        orvane_foreign_reason(${_folder} "${_lower}" _why)
+      endif()
+      if(_why)
+        list(APPEND _errors "${file}: #include ${_inc}: ${_why}")
+      endif()
+    endforeach()
+  endforeach()
+  set(${out} ${_errors} PARENT_SCOPE)
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE AND ORVANE_CHECK_ROOT)
+  orvane_check_includes("${ORVANE_CHECK_ROOT}" _errors)
+  if(_errors)
+    list(JOIN _errors "\n  " _text)
+    message(FATAL_ERROR "Include check failed: a folder includes what its layer may not use.\n  ${_text}\n"
+                        "See cmake/OrvaneLayers.cmake for what each folder may use.")
+  endif()
+  message(STATUS "Include check passed")
+endif()

@@ -1,0 +1,67 @@
+# The layers of the program and what each folder may use. Everything that enforces
+# the dependency direction reads this one table: the configure-time check of every
+# target's link closure and the check of every #include (cmake/OrvaneCheckIncludes.cmake).
+#
+#   orvane (shell/qt)        orvane-cli (cli)        DVD2AVI_PVAVIEW (viewer)
+#   shell  ->  views  ->  output  ->  cut  ->  source  ->  core  ->  platform
+#   resources: data tables, no dependencies; resources/bitmaps: the window's bitmaps
+#   compiled in as Qt resources (Qt side)
+#
+# The engine (every folder but platform/qt, shell/qt and viewer) uses the C++
+# standard library only. Folders that are not in the table (tools, bench, fuzz,
+# tests) sit on top and may use anything. A folder of the table that does not
+# exist yet is simply not there to check.
+
+set(ORVANE_LAYERS
+  platform platform/fake core source cut output views shell resources cli
+  resources/bitmaps platform/qt shell/qt viewer)
+
+set(_engine platform core source cut output views shell resources)
+set(ORVANE_USES_platform "")
+set(ORVANE_USES_platform/fake platform)
+set(ORVANE_USES_core platform)
+set(ORVANE_USES_source core platform)
+set(ORVANE_USES_cut source core platform)
+set(ORVANE_USES_output cut source core platform)
+set(ORVANE_USES_views output cut source core platform)
+set(ORVANE_USES_shell views output cut source core platform resources)
+set(ORVANE_USES_resources "")
+set(ORVANE_USES_cli ${_engine})
+set(ORVANE_USES_resources/bitmaps "")
+set(ORVANE_USES_platform/qt platform resources resources/bitmaps)
+set(ORVANE_USES_shell/qt ${_engine} platform/qt resources/bitmaps)
+set(ORVANE_USES_viewer platform platform/qt source core)
+unset(_engine)
+
+# Who may link or include Qt and FFmpeg's libraries.
+set(ORVANE_QT_FOLDERS resources/bitmaps platform/qt shell/qt viewer)
+set(ORVANE_FFMPEG_FOLDERS viewer)
+
+# Names (lower case) that stand for Qt or FFmpeg: targets, library files, flags, headers.
+set(ORVANE_QT_PATTERN "(^|[^a-z0-9])qt([^a-z]|$)|qt[4-7]")
+set(ORVANE_FFMPEG_PATTERN "libav|avcodec|avformat|avutil|avfilter|avdevice|swscale|swresample|postproc|ffmpeg")
+
+# The folder of the table that `path` (relative to the project, e.g. "platform/qt/X.cpp"
+# or "platform/qt") lies in, the longest match; empty when none.
+function(orvane_layer_of path out)
+  set(_best "")
+  foreach(f IN LISTS ORVANE_LAYERS)
+    string(LENGTH "${f}" _n)
+    string(LENGTH "${_best}" _bn)
+    if((path STREQUAL f OR path MATCHES "^${f}/") AND _n GREATER _bn)
+      set(_best "${f}")
+    endif()
+  endforeach()
+  set(${out} "${_best}" PARENT_SCOPE)
+endfunction()
+
+# Why `folder` may not use `name` (a lower-case library or header name), or empty.
+function(orvane_foreign_reason folder name out)
+  set(_why "")
+  if(name MATCHES "${ORVANE_FFMPEG_PATTERN}" AND NOT folder IN_LIST ORVANE_FFMPEG_FOLDERS)
+    set(_why "FFmpeg's libraries are for viewer/ only")
+  elseif(name MATCHES "${ORVANE_QT_PATTERN}" AND NOT folder IN_LIST ORVANE_QT_FOLDERS)
+    set(_why "Qt is for resources/bitmaps, platform/qt, shell/qt and viewer/ only")
+  endif()
+  set(${out} "${_why}" PARENT_SCOPE)
+endfunction()

@@ -1,1 +1,0 @@
-#include "platform/fake/Fakes.h"

@@ -1,0 +1,139 @@
+# Plants forbidden includes and links in small trees laid out like the program and
+# checks that the layer checks refuse each one with a message that names it.
+#   cmake -DORVANE_SOURCE=<source tree> -DWORK=<scratch dir> -DGENERATOR=<generator> -P PlantedFaults.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${WORK}")
+set(_failures "")
+
+function(expect_failure what result output)
+  if(result EQUAL 0)
+    list(APPEND _failures "${what}: the check passed")
+  endif()
+  foreach(message IN LISTS ARGN)
+    string(FIND "${output}" "${message}" _at)
+    if(_at EQUAL -1)
+      list(APPEND _failures "${what}: no \"${message}\" in:\n${output}")
+    endif()
+  endforeach()
+  set(_failures ${_failures} PARENT_SCOPE)
+endfunction()
+
+# Includes.
+set(tree "${WORK}/includes")
+file(WRITE "${tree}/core/Log.cpp" "#include \"core/Log.h\"\n#include \"platform/Host.h\"\n#include \"source/Scanner.h\"\n")
+file(WRITE "${tree}/cut/List.h" "#pragma once\n#include <vector>\n#include <QList>\n")
+file(WRITE "${tree}/views/Pane.cpp" "#include \"views/Pane.h\"\n#  include \"platform/fake/Fakes.h\"\n")
+file(WRITE "${tree}/shell/qt/Window.cpp" "#include <QtWidgets/QWidget>\n#include \"platform/qt/QtControl.h\"\n#include <libavutil/frame.h>\n")
+file(WRITE "${tree}/viewer/Decoder.cpp" "#include <libavcodec/avcodec.h>\n#include \"source/PvaPacket.h\"\n#include \"cut/CutEditor.h\"\n")
+file(WRITE "${tree}/resources/Templates.cpp" "#include \"tests/support/TestSupport.h\"\n")
+file(WRITE "${tree}/tests/support/TestSupport.h" "#include \"output/OutputWriter.h\"\n#include <QTest>\n")
+foreach(d platform platform/fake platform/qt source output)
+  file(MAKE_DIRECTORY "${tree}/${d}")
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -DORVANE_CHECK_ROOT=${tree} -P ${ORVANE_SOURCE}/cmake/OrvaneCheckIncludes.cmake
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(all "${out}${err}")
+expect_failure("planted includes" "${result}" "${all}"
+  "core/Log.cpp: #include source/Scanner.h: core/ may not use source/ (it may use: platform)"
+  "cut/List.h: #include QList: Qt is for"
+  "views/Pane.cpp: #include platform/fake/Fakes.h: views/ may not use platform/fake/"
+  "shell/qt/Window.cpp: #include libavutil/frame.h: FFmpeg's libraries are for viewer/ only"
+  "viewer/Decoder.cpp: #include cut/CutEditor.h: viewer/ may not use cut/"
+  "resources/Templates.cpp: #include tests/support/TestSupport.h: tests/ is not part of the program's layers")
+foreach(allowed "core/Log.cpp: #include platform/Host.h" "QtWidgets/QWidget" "platform/qt/QtControl.h"
+                "libavcodec/avcodec.h" "source/PvaPacket.h" "tests/support/TestSupport.h: #include")
+  string(FIND "${all}" "${allowed}" _at)
+  if(NOT _at EQUAL -1)
+    list(APPEND _failures "planted includes: refused an allowed include ${allowed}:\n${all}")
+  endif()
+endforeach()
+
+# Links: a small project of interface libraries in the program's folders.
+set(project "${WORK}/links")
+file(WRITE "${project}/CMakeLists.txt" "
+cmake_minimum_required(VERSION 3.25)
+project(planted NONE)
+include(${ORVANE_SOURCE}/cmake/OrvaneEngine.cmake)
+foreach(d platform core source cut platform/qt viewer tests)
+  add_subdirectory(\${d})
+endforeach()
+orvane_check_layers()
+")
+file(WRITE "${project}/platform/CMakeLists.txt" "add_library(orvane_platform INTERFACE)\n")
+file(WRITE "${project}/core/CMakeLists.txt" "
+add_library(orvane_core INTERFACE)
+target_link_libraries(orvane_core INTERFACE orvane_platform)
+if(CASE STREQUAL \"qt_by_name\")
+  target_link_libraries(orvane_core INTERFACE \$<LINK_ONLY:/opt/lib/libQT6Core.so>)
+endif()
+")
+file(WRITE "${project}/source/CMakeLists.txt" "
+add_library(orvane_source INTERFACE)
+target_link_libraries(orvane_source INTERFACE orvane_core)
+if(CASE STREQUAL \"upward\")
+  target_link_libraries(orvane_source INTERFACE orvane_cut)
+endif()
+if(CASE STREQUAL \"ffmpeg_indirect\")
+  add_library(External::Media INTERFACE IMPORTED GLOBAL)
+  set_target_properties(External::Media PROPERTIES INTERFACE_LINK_LIBRARIES LibAVCodec)
+  add_library(orvane_source_media INTERFACE)
+  target_link_libraries(orvane_source_media INTERFACE External::Media)
+  target_link_libraries(orvane_source INTERFACE orvane_source_media)
+endif()
+")
+file(WRITE "${project}/cut/CMakeLists.txt" "
+if(CASE STREQUAL \"hidden_import\")
+  add_library(Local::Codec INTERFACE IMPORTED)
+  target_link_libraries(orvane_source INTERFACE Local::Codec)
+endif()
+add_library(orvane_cut INTERFACE)
+target_link_libraries(orvane_cut INTERFACE orvane_source)
+if(CASE STREQUAL \"qt_side\")
+  target_link_libraries(orvane_cut INTERFACE orvane_platform_qt)
+endif()
+if(CASE STREQUAL \"test_support\")
+  target_link_libraries(orvane_cut INTERFACE planted_support)
+endif()
+")
+file(WRITE "${project}/platform/qt/CMakeLists.txt" "
+add_library(Qt6::Widgets INTERFACE IMPORTED GLOBAL)
+add_library(orvane_platform_qt INTERFACE)
+target_link_libraries(orvane_platform_qt INTERFACE orvane_platform Qt6::Widgets)
+")
+file(WRITE "${project}/viewer/CMakeLists.txt" "
+add_library(PkgConfig::LIBAVCODEC INTERFACE IMPORTED)
+add_library(planted_viewer INTERFACE)
+target_link_libraries(planted_viewer INTERFACE orvane_platform_qt orvane_source PkgConfig::LIBAVCODEC)
+")
+file(WRITE "${project}/tests/CMakeLists.txt" "add_library(planted_support INTERFACE)\n")
+
+set(cases
+  "clean|"
+  "upward|orvane_source -> orvane_cut: source/ must not link cut/ (it may use: core platform)"
+  "qt_side|orvane_cut -> orvane_platform_qt: cut/ must not link platform/qt/"
+  "qt_by_name|orvane_core -> /opt/lib/libQT6Core.so: core/ must not link /opt/lib/libQT6Core.so: Qt is for"
+  "ffmpeg_indirect|orvane_source_media -> External::Media -> LibAVCodec: source/ must not link LibAVCodec: FFmpeg's libraries are for viewer/ only"
+  "hidden_import|orvane_source -> Local::Codec: source/ links Local::Codec, an imported target the check cannot look into"
+  "test_support|orvane_cut -> planted_support: cut/ must not link planted_support, which is not part of the program's layers")
+foreach(c IN LISTS cases)
+  string(REPLACE "|" ";" c "${c}")
+  list(GET c 0 name)
+  list(GET c 1 message)
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${project} -B ${WORK}/links-${name} -G "${GENERATOR}" -DCASE=${name}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(name STREQUAL "clean")
+    if(NOT result EQUAL 0)
+      list(APPEND _failures "clean links: the check failed:\n${out}${err}")
+    endif()
+  else()
+    # CMake wraps long messages; compare without the line breaks.
+    string(REGEX REPLACE "\n *" " " flat "${out}${err}")
+    expect_failure("planted link ${name}" "${result}" "${flat}" "${message}")
+  endif()
+endforeach()
+
+if(_failures)
+  list(JOIN _failures "\n" text)
+  message(FATAL_ERROR "${text}")
+endif()
+message(STATUS "Every planted fault was caught")
