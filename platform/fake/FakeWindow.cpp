@@ -5,12 +5,12 @@
 
 namespace platform::fake {
 
-using Kind = FakeDialogSpec::Kind;
+using Kind = FakeDialogLayout::Kind;
 
-FakeWindow::FakeWindow(const FakeDialogSpec& s, DialogHandler& h, uint64_t windowId)
-    : spec(s), handler(h), id(windowId), client(s.client)
+FakeWindow::FakeWindow(const FakeDialogLayout& s, DialogHandler& h, uint64_t windowId)
+    : layout(s), handler(h), id(windowId), client(s.client)
 {
-    for (const FakeDialogSpec::Item& c : s.controls) {
+    for (const FakeDialogLayout::Item& c : s.controls) {
         if (c.kind == Kind::scrollBar) {
             bars[c.id] = std::make_unique<FakeScrollBar>();
             continue;
@@ -151,7 +151,7 @@ Window* FakeWindowSystem::createDialog(const char* templateName, DialogHandler& 
 FakeWindow* FakeWindowSystem::find(const std::string& templateName)
 {
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        if ((*it)->spec.name == templateName && !(*it)->destroyed) return it->get();
+        if ((*it)->layout.name == templateName && !(*it)->destroyed) return it->get();
     return nullptr;
 }
 

@@ -18,7 +18,7 @@
 namespace platform::fake {
 
 // What a fake dialog is made of: its template name, client size and controls.
-struct FakeDialogSpec {
+struct FakeDialogLayout {
     enum class Kind { button, checkBox, scrollBar, other };
     struct Item {
         int id;
@@ -32,12 +32,12 @@ struct FakeDialogSpec {
 
 class FakeWindow final : public Window {
 public:
-    FakeWindow(const FakeDialogSpec& spec, DialogHandler& handler, uint64_t id);
+    FakeWindow(const FakeDialogLayout& layout, DialogHandler& handler, uint64_t id);
 
-    const FakeDialogSpec& spec;
+    const FakeDialogLayout& layout;
     DialogHandler& handler;
     std::map<int, std::unique_ptr<FakeControl>> controls;
-    std::map<int, FakeDialogSpec::Kind> kinds;
+    std::map<int, FakeDialogLayout::Kind> kinds;
     std::map<int, std::unique_ptr<FakeScrollBar>> bars;
 
     bool visible = false;
@@ -130,12 +130,12 @@ private:
 
 class FakeWindowSystem final : public WindowSystem {
 public:
-    std::map<std::string, FakeDialogSpec> dialogs;
+    std::map<std::string, FakeDialogLayout> dialogs;
     std::vector<std::unique_ptr<FakeWindow>> windows;
     int failCreations = 0;   // this many next creations fail
     int created = 0;
 
-    void addDialog(FakeDialogSpec spec) { dialogs[spec.name] = std::move(spec); }
+    void addDialog(FakeDialogLayout layout) { dialogs[layout.name] = std::move(layout); }
     Window* createDialog(const char* templateName, DialogHandler& handler) override;
     // The newest window made from this template that is not destroyed, or null.
     FakeWindow* find(const std::string& templateName);

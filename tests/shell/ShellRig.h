@@ -41,8 +41,8 @@ public:
 
     ShellRig()
     {
-        windows.addDialog(fakeDialogSpec(resources::mainCutDialogTemplate()));
-        windows.addDialog(fakeDialogSpec(resources::setupDialogTemplate()));
+        windows.addDialog(fakeDialogLayout(resources::mainCutDialogTemplate()));
+        windows.addDialog(fakeDialogLayout(resources::setupDialogTemplate()));
         viewer.clock = &clock;
         viewer.running = true;
         clock.now = 1000;

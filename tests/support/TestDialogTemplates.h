@@ -6,6 +6,6 @@
 namespace testsupport {
 
 // The controls with an id, and the client size of the template's dialog units.
-platform::fake::FakeDialogSpec fakeDialogSpec(const resources::DialogTemplate& t);
+platform::fake::FakeDialogLayout fakeDialogLayout(const resources::DialogTemplate& t);
 
 } // namespace testsupport
