@@ -2,6 +2,8 @@
 #include "platform/Control.h"
 #include "platform/Geometry.h"
 
+#include <cstdint>
+
 namespace platform {
 
 class Canvas;
@@ -33,6 +35,9 @@ public:
     // clipped to it).
     virtual void invalidateRect(const Rect& r, bool erase) = 0;
     virtual void setTitle(const char* title) = 0;
+    // The window system's identifier of the window, which the viewer is given
+    // with each file name; 0 where there is none to give.
+    virtual uint64_t nativeId() { return 0; }
     virtual void minimise() = 0;
     // Delivers the close message to the window's own handler, at once.
     virtual void sendClose() = 0;
@@ -74,7 +79,8 @@ public:
     virtual void onMouseMove(const MouseEvent& event) = 0;
     // delta > 0: turned away from the user. One call per whole notch (120);
     // finer wheels are added up. Turns over the console and the scroll bars
-    // come here too, not to those controls.
+    // come here too, not to those controls, with the point in this window's
+    // client coordinates.
     virtual void onWheel(int delta, const MouseEvent& event) = 0;
     virtual void onPaint(Canvas& canvas) = 0;
     // The close message: the close button, the window system, the end of the session.

@@ -1,0 +1,116 @@
+#pragma once
+// The main window's handler: routes every command, scroll action and click to
+// the engine and the views, and decides what is redrawn and what the viewer is told.
+#include "shell/WindowDragging.h"
+
+#include <cstdint>
+
+struct ShellContext;
+class SetupDialog;
+enum class Pane;
+
+// Controls of "MAINCUTDIALOG".
+namespace mainid {
+inline constexpr int console = 1001;
+inline constexpr int minimise = 1034;
+inline constexpr int close = 1035;
+inline constexpr int about = 1026;
+inline constexpr int saveAs = 1070;
+inline constexpr int sourceBar = 1051;
+inline constexpr int listBar = 1052;
+inline constexpr int newSource = 1054;
+inline constexpr int add = 1055;
+inline constexpr int setup = 1027;
+inline constexpr int scanWithLog = 1056;
+inline constexpr int scanProgress = 1064;
+inline constexpr int cancelScan = 1057;
+inline constexpr int sourceInfo = 1067;
+inline constexpr int listInfo = 1068;
+inline constexpr int deleteSelected = 1069;
+inline constexpr int saveProgress = 1065;
+inline constexpr int cancelSave = 1058;
+inline constexpr int save = 1071;
+inline constexpr int previousSource = 1029;
+inline constexpr int nextSource = 1030;
+inline constexpr int undo = 1072;
+inline constexpr int redo = 1073;
+inline constexpr int listMpeg = 1059;
+inline constexpr int openPlayer = 1020;
+inline constexpr int insert = 1060;
+inline constexpr int viewer50 = 1081;
+inline constexpr int viewer25 = 1082;
+inline constexpr int viewerMax = 1022;
+inline constexpr int onTop = 1083;
+inline constexpr int restartServer = 1061;
+inline constexpr int deleteAll = 1074;
+inline constexpr int speed = 1099;
+inline constexpr int saveSelection = 1075;
+inline constexpr int viewer100 = 1084;
+inline constexpr int viewer75 = 1085;
+} // namespace mainid
+
+// The controls that are switched off while a scan or a save runs, in this order.
+inline constexpr int commandGroup[17] = {1035, 1054, 1056, 1059, 1055, 1060, 1030, 1029, 1027,
+                                         1071, 1070, 1075, 1069, 1074, 1020, 1072, 1073};
+
+// The tip of a main-dialog control; empty for a control without one.
+const char* toolTipText(int controlId);
+
+class MainDialog final : public platform::DialogHandler {
+public:
+    MainDialog(ShellContext& context, SetupDialog& setup);
+
+    platform::Window* window() const { return window_; }
+    bool closed() const { return closed_; }
+
+    // Forgets the window's controls everywhere they were handed out (settings,
+    // console, scroll bars), before the window goes away.
+    void releaseWindow();
+
+    void enableCommands(bool enable);
+    void stopPlaying();
+    // One step of play stepping: the same path as a click on a source-bar arrow.
+    void playStep();
+    // Runs the command-line scan of the start-up as a command runs a scan: the
+    // commands are off meanwhile, and a close that came in is carried out after it.
+    int scanAtStartUp(const char* name);
+
+    void onInit(platform::Window& window) override;
+    void onCommand(int controlId, int code) override;
+    void onHorizontalScroll(int controlId, int code) override;
+    void onLeftButtonDown(const platform::MouseEvent& event) override;
+    void onRightButtonDown(const platform::MouseEvent& event) override;
+    void onLeftButtonUp(const platform::MouseEvent& event) override;
+    void onMouseMove(const platform::MouseEvent& event) override;
+    void onWheel(int delta, const platform::MouseEvent& event) override;
+    void onPaint(platform::Canvas& canvas) override;
+    void onClose() override;
+
+private:
+    uint64_t windowId() const;
+    void redraw(Pane pane);
+    void hide(std::initializer_list<int> ids);
+    void setSlider(int position);
+    void setPlayState(int32_t state);
+    void openSource(int withLog);
+    void listMpegFile();
+    void switchSource(bool next);
+    void saveCommand(int askName, int selectionOnly);
+    void requestCancel();
+    void sourceBarAction(int code);
+    void listBarAction(int code);
+    void speedChanged();
+    // After a scan or a save: carries out a close that came in meanwhile. True
+    // when the window is gone.
+    bool closeIfAsked();
+    void close();
+
+    ShellContext& c_;
+    SetupDialog& setup_;
+    platform::Window* window_ = nullptr;
+    WindowDragging dragging_;
+    bool closeAsked_ = false;
+    bool closed_ = false;
+    // A viewer that could not be started is not tried again until playing stops.
+    bool viewerGivenUp_ = false;
+};

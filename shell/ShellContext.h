@@ -1,0 +1,67 @@
+#pragma once
+// What the window code shares: the services it was given, the engine records it
+// routes to, and the few values of the shell itself.
+#include "core/Settings.h"
+#include "shell/ViewerLink.h"
+#include "views/StreamViews.h"
+
+#include <cstdint>
+
+class CutEditor;
+class LogConsole;
+class SourceAnalyser;
+namespace platform {
+class Clock;
+class EventPump;
+class FileDialog;
+class MessageBox;
+class MessageQueue;
+class ViewerChannel;
+class WindowSystem;
+}
+
+// Everything the desktop program hands to the window logic.
+struct ShellServices {
+    platform::WindowSystem& windows;
+    platform::MessageQueue& queue;
+    platform::ViewerChannel& viewer;
+    platform::FileDialog& fileDialog;
+    platform::Clock& clock;
+    platform::EventPump& pump;
+    platform::MessageBox& messageBox;
+    LogConsole& console;
+    SourceAnalyser& app;
+    CutEditor& editor;
+    // Read at start-up, written by the setup dialog.
+    const char* settingsFile = settingsFileName;
+};
+
+struct ShellContext {
+    explicit ShellContext(const ShellServices& s);
+
+    ShellServices services;
+    StreamViews views;
+    ViewerLink viewer;
+
+    // Shared by the main dialog's cancel buttons and the setup dialog.
+    Settings workingCopy;
+    // Play stepping: 0 stopped, 1 forward, -1 backward; the main loop steps at
+    // most once per stepInterval (ms).
+    int32_t playState = 0;
+    uint32_t stepInterval = 1000;
+    uint32_t lastStepTime = 0;
+    // A scan or a save runs inside a command handler and serves events meanwhile.
+    int operationsRunning = 0;
+};
+
+// Marks a scan or a save as running for its lifetime.
+class OperationScope {
+public:
+    explicit OperationScope(ShellContext& c) : c_(c) { ++c_.operationsRunning; }
+    ~OperationScope() { --c_.operationsRunning; }
+    OperationScope(const OperationScope&) = delete;
+    OperationScope& operator=(const OperationScope&) = delete;
+
+private:
+    ShellContext& c_;
+};
