@@ -80,7 +80,7 @@ private:
     uint8_t audioCounter_ = 0;
     int32_t openSource_ = -1;
     OwnedFile sourceFile_;
-    uint32_t readPosition_ = 0;
+    uint64_t readPosition_ = 0;
     bool readPositionKnown_ = false;
     int fileNumber_ = 0;
     bool newFile_ = true;
@@ -180,7 +180,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
             readPosition_ = 0;
             readPositionKnown_ = true;
         }
-        const uint32_t p = src.pktPos[j] + pvaHeaderSize;
+        const uint64_t p = src.pktPos[j] + pvaHeaderSize;
         bool ok = true;
         if (!readPositionKnown_ || readPosition_ != p) {
             ok = seekFile(sourceFile_.get(), p, 0) == 0;
@@ -197,7 +197,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         // go out with stale bytes in it.
         if (got < length) {
             readPositionKnown_ = false;
-            log_.writef("ERROR: can't read %s    at pos %u\n", src.fileName.c_str(), p);
+            log_.writef("ERROR: can't read %s    at pos %llu\n", src.fileName.c_str(), static_cast<unsigned long long>(p));
             error_ = true;
             return false;
         }

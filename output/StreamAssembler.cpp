@@ -40,8 +40,16 @@ const SourceStream* beginTransfer(CutEditor& editor, int32_t s, uint32_t first, 
         return nullptr;
     }
     if (!clampRange(*src, first, last)) return nullptr;
-    if (uint64_t{list.numOfAVpkt} + (last - first) >= newPacketLimit) {
-        editor.app.log.write("ERROR:addAVPkts: New PVA to big\n", 1);
+    const uint64_t limit = editor.app.limits.newPvaPackets;
+    if (uint64_t{list.numOfAVpkt} + (last - first) >= limit) {
+        editor.app.log.writef("ERROR:addAVPkts: New PVA to big: more than %llu packets\n",
+                              static_cast<unsigned long long>(limit));
+        result = -1;
+        return nullptr;
+    }
+    // Room for every packet of the range, although only some may be taken.
+    if (!list.reserve(size_t{list.numOfAVpkt} + (last - first) + 1)) {
+        editor.app.log.write("ERROR: OUT OF MEMORY\n", 1);
         result = -1;
         return nullptr;
     }

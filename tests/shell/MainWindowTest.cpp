@@ -60,7 +60,7 @@ TEST_F(MainWindow, StartUpBuildsTheWindowInOrderAndThenWaits)
     EXPECT_TRUE(w.visible);
     EXPECT_EQ(w.title, productLine);
     EXPECT_EQ(shown(), crlf(std::string(productLine) + contactLine + viewerCredit + viewerSource
-                            + "warning: maximum pva file size < 4GB\n"));
+                            + "note: pva files of 4GB and more can be cut\n"));
     EXPECT_EQ(w.control(1001).text, shown());
 
     const std::vector<int> hidden = {1057, 1064, 1058, 1065, 1056, 1059, 1061, 1033, 1031,
