@@ -16,6 +16,9 @@ namespace growing {
 // real size in *bytes; null when the system refuses, the old block then untouched.
 void* resize(void* block, size_t oldBytes, size_t newBytes, size_t* bytes);
 void release(void* block, size_t bytes);
+// Makes the pages of [from, from + bytes) resident at once: cheaper than touching
+// them one by one when they are about to be written.
+void prefault(void* from, size_t bytes);
 
 } // namespace growing
 
@@ -70,6 +73,8 @@ public:
         void* block = growing::resize(data_, capacity_ * sizeof(T), want * sizeof(T), &bytes);
         if (!block) return false;
         data_ = static_cast<T*>(block);
+        // What the caller is about to fill; the room beyond stays untouched.
+        growing::prefault(data_ + capacity_, (n - capacity_) * sizeof(T));
         capacity_ = bytes / sizeof(T);
         return true;
     }

@@ -432,9 +432,10 @@ void SourceScan::reportProgress()
 {
     if (settings_.scanProgress) settings_.scanProgress->setPosition(progressPercent(offset_, size_));
 
-    const uint32_t now = host_.clock->nowMs();
     platform::Control* infoLine = settings_.sourceInfoLine;
-    if (infoLine && now - speedTime_ > speedLineIntervalMs) {
+    if (!infoLine) return;
+    const uint32_t now = host_.clock->nowMs();
+    if (now - speedTime_ > speedLineIntervalMs) {
         char line[80];
         std::snprintf(line, sizeof line, "Scan PVA %4.0fMB  %2.2f MB/s", offset_ / 1048576.0,
                       ((offset_ - speedOffset_) / 1048576.0) / ((now - speedTime_) * 0.001));
