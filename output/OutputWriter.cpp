@@ -407,6 +407,14 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
     const bool isOutputName = name && editor.outputName == baseName;
 
     assembleNewStream(editor, selectionOnly);
+    // A list with pieces missing is not the new PVA the user made.
+    const NewPvaPacketList& packets = editor.packetList;
+    if (packets.refusedPackets > 0) {
+        app.log.writef("ERROR:addAVPkts: New PVA to big: %llu of %llu AV packets do not fit, nothing saved\n",
+                       static_cast<unsigned long long>(packets.refusedPackets),
+                       static_cast<unsigned long long>(packets.numOfAVpkt + packets.refusedPackets));
+        return -1;
+    }
 
     if (app.settings.splitPvaDstFile == 1) {
         partFileName(baseName, 0);
