@@ -55,6 +55,11 @@ struct NewPvaPacketList {
     GrowingArray<uint32_t> newVideoPts;
     GrowingArray<uint32_t> newAudioPts;
     uint32_t numOfAVpkt = 0;
+    // AV packets that transfers had no room for, since the last assembly began.
+    // During an assembly (quietRefusals) a refusal is only counted: the writer then
+    // says once how much did not fit and saves nothing.
+    uint64_t refusedPackets = 0;
+    bool quietRefusals = false;
 
     bool reserve(size_t n)
     {
