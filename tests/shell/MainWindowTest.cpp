@@ -320,6 +320,23 @@ TEST_F(MainWindow, SourceScrollActionsMoveThePaneAndPostThePosition)
                                                              "send 1028 0 " + pos, "post 1028 0 " + pos}));
 }
 
+// The unit at the cursor of a recording of more than 4 GiB: its whole offset goes to
+// the viewer, with the file and when posted.
+TEST_F(MainWindow, PositionsBeyondFourGiBReachTheViewerWhole)
+{
+    start();
+    SourceStream& src = load(0, 10, "/rec/long.pva");
+    const uint64_t beyond = uint64_t{5} << 30;
+    for (int32_t k = 0; k < src.pktCount; ++k) src.pktPos[k] += beyond;
+    src.cursor = 3;
+    viewer.quit();
+    const size_t from = mark();
+    main().scroll(1051, platform::scrollLineRight);
+    const std::string pos = std::to_string(beyond + 4 * unitBytes);
+    EXPECT_EQ(describeSince(from), (std::vector<std::string>{"send 74 4097 0 [1:/rec/long.pva" + std::string(1, '\0') + "]",
+                                                             "send 1028 0 " + pos, "post 1028 0 " + pos}));
+}
+
 TEST_F(MainWindow, TheSpeedSliderSetsDirectionAndInterval)
 {
     start();
