@@ -12,8 +12,8 @@ cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 1500)
 
 # The sanitizer build shares the generated sample recordings of the normal build.
-# It leaves out the tests on recordings of several GB (label "long"): the normal
-# build runs them, and under the sanitizers they would take most of an hour.
+# It leaves out the tests on recordings of several GB (label "long"), which the
+# normal build runs: they spend their time in orvane-cli and FFmpeg on gigabytes.
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON -DORVANE_ENGINE_ONLY=ON \
       -DORVANE_WERROR=ON -DORVANE_SAMPLE_DIR="$PWD/build/samples"
 cmake --build build-sanitize -j "$jobs"
