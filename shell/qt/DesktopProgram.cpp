@@ -7,14 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-DesktopProgram::DesktopProgram(platform::FileDialog* fileDialog)
+DesktopProgram::DesktopProgram(const DesktopOverrides& overrides)
     : windows_(std::make_unique<platform::qt::QtWindowSystem>())
 {
     const ShellServices services{*windows_,
                                  queue_,
-                                 viewer_,
-                                 fileDialog ? *fileDialog : qtFileDialog_,
-                                 clock_,
+                                 overrides.viewer ? *overrides.viewer : viewer_,
+                                 overrides.fileDialog ? *overrides.fileDialog : qtFileDialog_,
+                                 overrides.clock ? *overrides.clock : clock_,
                                  pump_,
                                  messageBox_,
                                  console_,

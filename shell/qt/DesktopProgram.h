@@ -14,10 +14,18 @@
 #include <memory>
 #include <string>
 
+// Services that tests and benchmarks put in place of the real ones (null: the real one).
+struct DesktopOverrides {
+    platform::FileDialog* fileDialog = nullptr;
+    platform::ViewerChannel* viewer = nullptr;
+    platform::Clock* clock = nullptr;
+};
+
 class DesktopProgram {
 public:
-    // fileDialog: null for Qt's own; tests answer the dialogs themselves.
-    explicit DesktopProgram(platform::FileDialog* fileDialog = nullptr);
+    explicit DesktopProgram(const DesktopOverrides& overrides = {});
+    // Tests answer the file dialogs themselves.
+    explicit DesktopProgram(platform::FileDialog* fileDialog) : DesktopProgram(DesktopOverrides{fileDialog}) {}
     ~DesktopProgram();
     DesktopProgram(const DesktopProgram&) = delete;
     DesktopProgram& operator=(const DesktopProgram&) = delete;
