@@ -47,41 +47,60 @@ bool parseRange(const char*& p, int32_t& a, int32_t& b)
     return a <= b;
 }
 
-// HH:MM:SS with optional .mmm (one to three digits of a second) into milliseconds.
-bool parseTime(const char*& p, uint32_t& ms)
+// HH:MM:SS with optional .mmm (one to three digits of a second) into
+// milliseconds; the whole text must be the time. Null when it is one, else what
+// is wrong with it.
+const char* parseTime(const std::string& text, uint32_t& ms)
 {
+    const char* p = text.c_str();
     int32_t h, m, s;
-    if (!parseNumber(p, h) || *p++ != ':' || !parseNumber(p, m) || *p++ != ':' || !parseNumber(p, s)) return false;
-    if (m > 59 || s > 59 || h > 13) return false;   // 2^32 ticks are 13 h 15 min
+    if (!parseNumber(p, h) || *p++ != ':' || !parseNumber(p, m) || *p++ != ':' || !parseNumber(p, s))
+        return "is not HH:MM:SS[.mmm]";
     uint32_t fraction = 0;
     if (*p == '.') {
         ++p;
         int digits = 0;
         uint32_t scale = 100;
         while (*p >= '0' && *p <= '9') {
-            if (++digits > 3) return false;
+            if (++digits > 3) return "has more than three digits after the point";
             fraction += static_cast<uint32_t>(*p++ - '0') * scale;
             scale /= 10;
         }
-        if (digits == 0) return false;
+        if (digits == 0) return "has no digits after the point";
     }
+    if (*p != 0) return "is not HH:MM:SS[.mmm]";
+    if (m > 59) return "has more than 59 minutes";
+    if (s > 59) return "has more than 59 seconds";
+    if (h > 13) return "is past 13 hours, where the time stamps end";   // 2^32 ticks are 13 h 15 min
     ms = ((static_cast<uint32_t>(h) * 60 + static_cast<uint32_t>(m)) * 60 + static_cast<uint32_t>(s)) * 1000 + fraction;
-    return true;
+    return nullptr;
 }
 
-// "S:A-B", "S@T0-T1" (add only) or "S:A-B@P" (insert).
+// What is wrong with "S@T0-T1", or null; fills the edit when it is right.
+std::string parseTimeRange(const char* arg, Edit& e)
+{
+    const char* p = arg;
+    int32_t s;
+    if (!parseNumber(p, s)) return "the source number is not a number";
+    if (*p++ != '@') return "it is neither S:A-B nor S@HH:MM:SS-HH:MM:SS";
+    e.source = s;
+    const char* dash = std::strchr(p, '-');
+    if (!dash) return "there is no '-' between the start and the end time";
+    const std::string from(p, dash), to(dash + 1);
+    if (const char* why = parseTime(from, e.fromMs)) return "the start time '" + from + "' " + why;
+    if (const char* why = parseTime(to, e.toMs)) return "the end time '" + to + "' " + why;
+    if (e.fromMs >= e.toMs) return "the start time must come before the end time";
+    e.kind = EditKind::addByTime;
+    return "";
+}
+
+// "S:A-B" or "S:A-B@P" (insert).
 bool parseSourceRange(const char* arg, Edit& e, bool withPosition)
 {
     const char* p = arg;
     int32_t s;
     if (!parseNumber(p, s)) return false;
     e.source = s;
-    if (*p == '@' && !withPosition) {
-        ++p;
-        if (!parseTime(p, e.fromMs) || *p++ != '-' || !parseTime(p, e.toMs) || e.fromMs >= e.toMs) return false;
-        e.kind = EditKind::addByTime;
-        return *p == 0;
-    }
     if (*p++ != ':' || !parseRange(p, e.first, e.last)) return false;
     if (withPosition && (*p++ != '@' || !parseNumber(p, e.position))) return false;
     return *p == 0;
@@ -106,6 +125,10 @@ bool checkSource(CliContext& ctx, const Edit& e)
 bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, bool atEnd)
 {
     SourceStream& src = ctx.app.sources[e.source];
+    if (src.lastCutPoint == 0) {
+        std::fprintf(stderr, "orvane-cli: %s %s: source %d has no units\n", e.option, e.text, e.source);
+        return false;
+    }
     if (last >= src.lastCutPoint) {
         std::fprintf(stderr, "orvane-cli: %s %s: source %d has units 0-%d\n", e.option, e.text, e.source,
                      src.lastCutPoint - 1);
@@ -199,7 +222,10 @@ int runCut(CliContext& ctx, int argc, char** argv)
             const bool insert = a[2] == 'i';
             e.kind = insert ? EditKind::insert : EditKind::add;
             e.text = value();
-            if (!e.text || !parseSourceRange(e.text, e, insert)) {
+            if (e.text && !insert && std::strchr(e.text, '@')) {
+                const std::string wrong = parseTimeRange(e.text, e);
+                if (!wrong.empty()) return usageError("cut: --add %s: %s", e.text, wrong.c_str());
+            } else if (!e.text || !parseSourceRange(e.text, e, insert)) {
                 return usageError(insert ? "cut: --insert needs S:A-B@P"
                                          : "cut: --add needs S:A-B or S@HH:MM:SS-HH:MM:SS");
             }

@@ -3,12 +3,15 @@
 #include "core/LogConsole.h"
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
+#include "platform/Host.h"
 #include "source/SourceAnalyser.h"
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -17,7 +20,8 @@ const char* usageText =
     "\n"
     "Global options (before the command):\n"
     "  --ini FILE        read settings from FILE (same format as Orvane.ini)\n"
-    "  --set KEY=VALUE   override one setting; repeatable, applied after --ini.\n"
+    "  --set KEY=VALUE   override one setting; repeatable, applied after every --ini\n"
+    "                    whatever the order. splitPvaDstFileSizeMB is at least 4.\n"
     "                    Keys: cutAtIFrames assAppendNextFrame assCompleteAudioPkt\n"
     "                    assCalcNewPts splitPvaDstFile saveNoAudio saveNoAVPacketHeader\n"
     "                    assAudioPtsOffset assCompleteAPktEndOffset\n"
@@ -48,7 +52,42 @@ const char* usageText =
     "  list-mpeg FILE\n"
     "        List the GOPs and pictures of an MPEG-2 video elementary stream into out.txt.\n"
     "\n"
+    "Ctrl-C cancels a scan or a save as the cancel button does: an unfinished output\n"
+    "is removed and an earlier file of its name is left as it was.\n"
+    "\n"
     "Exit status: 0 when every operation succeeded, 1 when one failed, 2 on a usage error.\n";
+
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void onInterrupt(int) { interrupted = 1; }
+
+// Ctrl-C or a request to terminate works as the cancel button: a scan or a save
+// stops at its next packet and cleans up after itself (a save removes its
+// unfinished file). A second signal ends the program at once.
+class InterruptPump final : public platform::EventPump {
+public:
+    explicit InterruptPump(Settings& settings) : settings_(settings) {}
+    int serve(int) override
+    {
+        if (interrupted) settings_.cancelRequested = 1;
+        return 0;
+    }
+
+private:
+    Settings& settings_;
+};
+
+void cancelOnInterrupt()
+{
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    // A reader that goes away (| head) makes writes fail instead of killing the
+    // program in the middle of a save.
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 } // namespace
 
@@ -81,6 +120,8 @@ int main(int argc, char** argv)
     log.attachWindow(nullptr, 1001);
     echoConsoleTo(log, false);
 
+    // Every --ini first, in order, then every --set: a --set always wins.
+    std::vector<const char*> iniFiles, assignments;
     int i = 1;
     for (; i < argc; ++i) {
         const char* a = argv[i];
@@ -90,25 +131,38 @@ int main(int argc, char** argv)
         }
         if (!std::strcmp(a, "--ini")) {
             if (i + 1 >= argc) return usageError("--ini needs a file name");
-            const char* name = argv[++i];
-            if (readSettingsFile(app->settings, name) != 1) {
-                std::fprintf(stderr, "orvane-cli: can't read settings file %s\n", name);
-                return 2;
-            }
+            iniFiles.push_back(argv[++i]);
             continue;
         }
         if (!std::strcmp(a, "--set")) {
             if (i + 1 >= argc) return usageError("--set needs KEY=VALUE");
-            const char* kv = argv[++i];
-            if (applySettingsLine(app->settings, kv) != 1) return usageError("unknown setting or bad value: %s", kv);
+            assignments.push_back(argv[++i]);
             continue;
         }
         break;
     }
     if (i >= argc) return usageError("no command given");
+    const char* command = argv[i];
+    // units prints its table on stdout: the console, settings refusals included, goes to stderr.
+    if (!std::strcmp(command, "units")) echoConsoleTo(log, true);
+
+    for (const char* name : iniFiles) {
+        if (readSettingsFile(app->settings, name, &log) != 1) {
+            std::fprintf(stderr, "orvane-cli: can't read settings file %s\n", name);
+            return 2;
+        }
+    }
+    for (const char* kv : assignments) {
+        const int applied = applySettingsLine(app->settings, kv);
+        if (applied == 0) return usageError("%s refused: a part needs at least %d MB", kv, static_cast<int>(minSplitSizeMB));
+        if (applied != 1) return usageError("unknown setting or bad value: %s", kv);
+    }
+
+    InterruptPump pump(app->settings);
+    platform::host().pump = &pump;
+    cancelOnInterrupt();
 
     CliContext ctx{*app, *editor, log};
-    const char* command = argv[i];
     int rest = argc - i - 1;
     char** restArgv = argv + i + 1;
     if (!std::strcmp(command, "scan")) return runScan(ctx, rest, restArgv);

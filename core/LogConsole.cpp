@@ -87,11 +87,22 @@ void LogConsole::write(const char* message, int scrollToEnd)
     }
 
     if (fileCopy_ == 1) {
-        if (std::FILE* f = std::fopen(copyFileName_.c_str(), "a")) {
-            std::fputs(message, f);
-            std::fclose(f);
+        std::FILE* f = std::fopen(copyFileName_.c_str(), "a");
+        bool copied = f != nullptr;
+        if (f) {
+            if (std::fputs(message, f) < 0) copied = false;
+            if (std::fclose(f) != 0) copied = false;
         }
+        if (!copied) copyFailed_ = true;
     }
+}
+
+bool LogConsole::touchCopyFile()
+{
+    std::FILE* f = std::fopen(copyFileName_.c_str(), "a");
+    const bool opened = f && std::fclose(f) == 0;
+    if (!opened) copyFailed_ = true;
+    return opened;
 }
 
 void LogConsole::clear()

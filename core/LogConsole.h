@@ -30,6 +30,15 @@ public:
     void setFileCopy(int flag);
     int setDisplay(int flag);
 
+    // Whether a message could not be copied to the copy file since the last
+    // FileCopyScope began (the file could not be opened or written). write()
+    // reports nothing itself: the operation that copies says so once and fails.
+    bool copyFailed() const { return copyFailed_; }
+    void clearCopyFailure() { copyFailed_ = false; }
+    // Opens the copy file for appending (creating it) and closes it again, so that
+    // an operation learns before its work whether its copy can be written.
+    bool touchCopyFile();
+
     // A listener that receives every message the console displays (display on),
     // unchanged; the command-line front end prints them this way.
     void setEcho(std::function<void(const char*)> echo) { echo_ = std::move(echo); }
@@ -64,6 +73,7 @@ private:
     int windowMode_ = 0;
     int fileCopy_ = 0;
     int display_ = 1;
+    bool copyFailed_ = false;
     std::function<void(const char*)> echo_;
 };
 
@@ -74,6 +84,7 @@ class FileCopyScope {
 public:
     explicit FileCopyScope(LogConsole& log) : log_(log)
     {
+        log_.clearCopyFailure();
         log_.setFileCopy(1);
         log_.setDisplay(0);
     }

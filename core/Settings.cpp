@@ -48,23 +48,36 @@ bool parseInt(const char* s, int32_t& value)
     return true;
 }
 
+enum class LineResult { taken, refused, noMatch };
+
 // A line matches a key when it begins with exactly the key and "=", followed by
 // an integer. Keys are whole words up to the "=", so splitPvaDstFile and
-// splitPvaDstFileSizeMB never take each other's lines.
-bool applyLine(Settings& live, const char* line)
+// splitPvaDstFileSizeMB never take each other's lines. `where` names the settings
+// file in a refusal.
+LineResult applyLine(Settings& live, const char* line, LogConsole* log, const char* where)
 {
     for (const SettingsKey& key : settingsKeys) {
         const size_t n = std::strlen(key.name);
         if (std::strncmp(line, key.name, n) != 0 || line[n] != '=') continue;
         int32_t value;
-        if (!parseInt(line + n + 1, value)) return false;
+        if (!parseInt(line + n + 1, value)) return LineResult::noMatch;
+        // A wrapped or vanishing threshold would cut a save into thousands of parts, or not at all.
+        if (key.field == &Settings::splitPvaDstFileSizeMB && !splitSizeAcceptable(value)) {
+            if (log)
+                log->writef("ERROR: %s%ssplitPvaDstFileSizeMB=%d refused: a part needs at least %d MB; keeping %d\n",
+                            where ? where : "", where ? ": " : "", static_cast<int>(value),
+                            static_cast<int>(minSplitSizeMB), static_cast<int>(live.splitPvaDstFileSizeMB));
+            return LineResult::refused;
+        }
         live.*key.field = value;
-        return true;
+        return LineResult::taken;
     }
-    return false;
+    return LineResult::noMatch;
 }
 
 } // namespace
+
+bool splitSizeAcceptable(int32_t sizeMB) { return sizeMB >= minSplitSizeMB; }
 
 Settings& getSettings(const Settings& live, Settings& out)
 {
@@ -78,14 +91,14 @@ int setSettings(Settings& live, const Settings& from)
     return 1;
 }
 
-int readSettingsFile(Settings& live, const char* fileName)
+int readSettingsFile(Settings& live, const char* fileName, LogConsole* log)
 {
     std::FILE* f = fileName ? std::fopen(fileName, "r") : nullptr;
     if (!f) return -1;
     // A line longer than the buffer is read in pieces, each matched like a line.
     static constexpr int lineSize = 16384;
     char line[lineSize];
-    while (std::fgets(line, lineSize, f)) applyLine(live, line);
+    while (std::fgets(line, lineSize, f)) applyLine(live, line, log, fileName);
     std::fclose(f);
     return 1;
 }
@@ -109,8 +122,13 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     return 1;
 }
 
-int applySettingsLine(Settings& live, const char* line)
+int applySettingsLine(Settings& live, const char* line, LogConsole* log)
 {
     if (!line) return -1;
-    return applyLine(live, line) ? 1 : -1;
+    switch (applyLine(live, line, log, nullptr)) {
+    case LineResult::taken: return 1;
+    case LineResult::refused: return 0;
+    case LineResult::noMatch: break;
+    }
+    return -1;
 }

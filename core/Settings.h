@@ -34,15 +34,25 @@ struct Settings {
 
 class LogConsole;
 
+// The smallest part size of a split save: with 4 MB every 4 MiB flush makes a
+// part of its own. Smaller sizes are refused wherever a setting is read.
+inline constexpr int32_t minSplitSizeMB = 4;
+// Whether `sizeMB` can be taken as splitPvaDstFileSizeMB.
+bool splitSizeAcceptable(int32_t sizeMB);
+
 // Copies the whole live record out into `out` and returns it.
 Settings& getSettings(const Settings& live, Settings& out);
 // Replaces every field of the live record. Returns 1.
 int setSettings(Settings& live, const Settings& from);
 // Reads "key=value" lines into the live record; 1, or -1 when the file can't be opened.
-int readSettingsFile(Settings& live, const char* fileName);
+// A value no setting can take (a split size below 4 MB) is refused: the field keeps
+// its value, and with a console the refusal is said there.
+int readSettingsFile(Settings& live, const char* fileName, LogConsole* log = nullptr);
 // Writes the eleven keys; 1, or -1 (with "ERROR: can't write %s\n") when it can't be created.
 int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& log);
-// One "key=value" assignment as in the settings file; 1 when it matched a key, else -1.
-int applySettingsLine(Settings& live, const char* line);
+// One "key=value" assignment as in the settings file; 1 when it matched a key and
+// was taken, 0 when its value was refused (the field keeps its value; with a
+// console the refusal is said there), -1 when it matched no key.
+int applySettingsLine(Settings& live, const char* line, LogConsole* log = nullptr);
 
 inline constexpr const char* settingsFileName = "Orvane.ini";

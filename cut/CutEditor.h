@@ -49,6 +49,11 @@ struct NewPvaPacketList {
     std::unique_ptr<uint32_t[]> newVideoPts;
     std::unique_ptr<uint32_t[]> newAudioPts;
     uint32_t numOfAVpkt = 0;
+    // AV packets that transfers had no room for, since the last assembly began.
+    // During an assembly (quietRefusals) a refusal is only counted: the writer then
+    // says once how much did not fit and saves nothing.
+    uint64_t refusedPackets = 0;
+    bool quietRefusals = false;
 };
 
 enum class Pane { source, list };

@@ -50,10 +50,11 @@ void checkIndex(const SourceStream& s, size_t fileSize)
     for (int32_t k = 0; k < s.pktCount; ++k) {
         const PvaPacketHeader& h = s.pktHeader[k];
         check(h.sync1 == 0x41 && h.sync2 == 0x56, "indexed packet without AV");
-        check(s.pktPos[k] + uint64_t{8} <= fileSize, "packet header outside the file");
+        check(s.pktPos[k] + uint64_t{8} + h.length <= fileSize, "indexed packet runs past the end of the file");
         if (k + 1 < s.pktCount)
             check(uint64_t{s.pktPos[k]} + 8 + h.length <= s.pktPos[k + 1], "packets overlap");
     }
+    check(s.pktCount == 0 || s.scanEnd <= fileSize, "byte count beyond the end of the file");
     // With lastCutPoint 0 there is no unit, and the first entry may be one that a
     // repair took back: nothing to check.
     if (s.lastCutPoint == 0) return;

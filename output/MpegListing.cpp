@@ -1,6 +1,7 @@
 #include "output/MpegListing.h"
 
 #include "core/LogConsole.h"
+#include "output/OutputWriter.h"
 #include "platform/FileDialog.h"
 #include "source/FileAccess.h"
 #include "source/PictureAnalysis.h"
@@ -8,9 +9,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace {
+
+constexpr const char* listingFileName = "out.txt";
 
 struct PictureCounters {
     int32_t iCount = 0;
@@ -36,15 +40,25 @@ int listMpegFile(LogConsole& log, const char* path)
         log.writef("ERROR: can't read %s\n", path ? path : "");
         return -1;
     }
+    // The listing file is emptied before the listing starts: it cannot be the input.
+    if (sameFile(path, listingFileName)) {
+        log.writef("ERROR: can't list %s: it is the listing file %s\n", path, listingFileName);
+        return -1;
+    }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[mpegListingBufferSize]);
     if (!buffer) {
         log.writef("ERROR: Can't malloc %u bytes\n", mpegListingBufferSize);
         return -1;
     }
 
-    log.setFileName("out.txt");
-    deleteFile("out.txt");
-    const FileCopyScope listing(log);
+    log.setFileName(listingFileName);
+    deleteFile(listingFileName);
+    std::optional<FileCopyScope> listing(std::in_place, log);
+    if (!log.touchCopyFile()) {
+        listing.reset();
+        log.writef("ERROR: can't write %s\n", listingFileName);
+        return -1;
+    }
 
     // A file larger than the buffer is listed in parts. The analysis only looks
     // at start codes that have their following bytes in the block, so the end of
@@ -74,6 +88,11 @@ int listMpegFile(LogConsole& log, const char* path)
     }
 
     log.writef("\nSize: %llu Frames %d\n", static_cast<unsigned long long>(total), counters.pictures);
+    listing.reset();
+    if (log.copyFailed()) {
+        log.writef("ERROR: can't write %s\n", listingFileName);
+        return -1;
+    }
     return 1;
 }
 

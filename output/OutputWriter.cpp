@@ -8,9 +8,11 @@
 #include "platform/FileDialog.h"
 #include "platform/Host.h"
 #include "source/FileAccess.h"
+#include "source/OutputFile.h"
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +22,15 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr uint32_t pipeRetryMs = 20;
+
+// A part takes flushes while it holds at most (size - 4) MiB. Sizes below 4 MB
+// (refused where settings are read) count as 4: every flush makes a part.
+uint64_t splitThresholdBytes(int32_t sizeMB)
+{
+    return (static_cast<uint64_t>(std::max(sizeMB, minSplitSizeMB)) - 4u) * 1048576u;
+}
 
 // Keeps resetEditor away from the sources while the save reads them.
 class SaveRunningGuard {
@@ -53,8 +64,7 @@ public:
           baseName_(std::move(baseName))
     {
         split_ = options_.splitPvaDstFile == 1;
-        // (size - 4) MiB taken modulo 2^32, as a 32-bit size would wrap.
-        splitThreshold_ = (static_cast<uint32_t>(options_.splitPvaDstFileSizeMB) - 4u) * 1048576u;
+        splitThreshold_ = splitThresholdBytes(options_.splitPvaDstFileSizeMB);
     }
 
     int run();
@@ -62,6 +72,9 @@ public:
 private:
     bool copyPacket(uint32_t i);
     bool flush(bool forced);
+    bool startFile(const std::string& name);
+    bool waitForReader(const std::string& name, OutputFile::Opened& opened);
+    bool finishFile();
     std::string currentFileName() { return split_ ? partFileName(baseName_, fileNumber_) : baseName_; }
     void showRate();
     void cleanUp();
@@ -72,7 +85,10 @@ private:
     const Settings options_;
     std::string baseName_;
     bool split_ = false;
-    uint32_t splitThreshold_ = 0;
+    uint64_t splitThreshold_ = 0;
+    // The file being written, from its first flush until it is complete.
+    OutputFile out_;
+    std::string outName_;
 
     std::unique_ptr<uint8_t[]> buffer_;
     uint32_t fill_ = 0;
@@ -135,8 +151,10 @@ int NewPvaWriter::run()
         if (app_.settings.cancelPending()) break;
     }
 
+    const bool cancelled = app_.settings.cancelPending();
+    if (!error_ && !cancelled) finishFile();
     cleanUp();
-    if (error_ || app_.settings.cancelPending()) {
+    if (error_ || cancelled) {
         app_.settings.cancelRequested = 0;
         return -1;
     }
@@ -242,6 +260,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
 bool NewPvaWriter::flush(bool forced)
 {
     if (split_ && !continuing_ && fill_ > 0 && bytesInFile_ > splitThreshold_) {
+        if (!finishFile()) return false;
         ++fileNumber_;
         bytesInFile_ = 0;
         newFile_ = true;
@@ -249,32 +268,12 @@ bool NewPvaWriter::flush(bool forced)
     // Nothing gathered: only a save that has produced no file yet creates one.
     if (fill_ == 0 && !newFile_) return true;
 
-    const std::string name = currentFileName();
     if (newFile_) {
-        if (const char* source = clashingSource(app_, name)) {
-            log_.writef("ERROR: can't save to %s: it is the source PVA file %s\n", name.c_str(), source);
-            error_ = true;
-            return false;
-        }
-        if (!deleteFile(name.c_str())) {
-            // Appending to the old file would leave its contents in front of the new PVA.
-            log_.writef("ERROR: can't delete %s\n", name.c_str());
-            error_ = true;
-            return false;
-        }
-        log_.writef("Save Pva: %s\n", name.c_str());
+        if (!startFile(currentFileName())) return false;
         newFile_ = false;
     }
-
-    // Closed again at the end of the flush, whichever way it ends.
-    const OwnedFile out(openFile(name.c_str(), "ab"));
-    if (!out) {
-        log_.writef("ERROR: can't open %s\n", name.c_str());
-        error_ = true;
-        return false;
-    }
-    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out.get()) != fill_) {
-        log_.writef("ERROR: can't write: %s\n", name.c_str());
+    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out_.handle()) != fill_) {
+        log_.writef("ERROR: can't write: %s\n", outName_.c_str());
         error_ = true;
         return false;
     }
@@ -285,6 +284,56 @@ bool NewPvaWriter::flush(bool forced)
     continuing_ = forced;
     awaitingCut_ = forced && split_;
     return true;
+}
+
+// Opens the next output file; it is written through this one handle until it is complete.
+bool NewPvaWriter::startFile(const std::string& name)
+{
+    outName_ = name;
+    if (const char* source = clashingSource(app_, name)) {
+        log_.writef("ERROR: can't save to %s: it is the source PVA file %s\n", name.c_str(), source);
+        error_ = true;
+        return false;
+    }
+    OutputFile::Opened opened = out_.open(name.c_str());
+    if (opened == OutputFile::Opened::directory) {
+        log_.writef("ERROR: can't delete %s\n", name.c_str());
+        error_ = true;
+        return false;
+    }
+    log_.writef("Save Pva: %s\n", name.c_str());
+    if (opened == OutputFile::Opened::noReader && !waitForReader(name, opened)) return false;
+    if (opened != OutputFile::Opened::ok) {
+        log_.writef("ERROR: can't open %s\n", name.c_str());
+        error_ = true;
+        return false;
+    }
+    return true;
+}
+
+// A pipe is written once something reads it; the window stays alive and the
+// cancel button works meanwhile. False when the save was cancelled.
+bool NewPvaWriter::waitForReader(const std::string& name, OutputFile::Opened& opened)
+{
+    log_.writef("Waiting for a reader of %s\n", name.c_str());
+    platform::Host& host = platform::host();
+    while (opened == OutputFile::Opened::noReader) {
+        host.pump->serve(8);
+        if (app_.settings.cancelPending()) return false;
+        host.clock->sleepMs(pipeRetryMs);
+        opened = out_.open(name.c_str());
+    }
+    return true;
+}
+
+// The current file is complete: it takes the place of an earlier file of its name.
+bool NewPvaWriter::finishFile()
+{
+    if (!out_.isOpen()) return true;
+    if (out_.commit()) return true;
+    log_.writef("ERROR: can't replace %s\n", outName_.c_str());
+    error_ = true;
+    return false;
 }
 
 void NewPvaWriter::showRate()
@@ -302,6 +351,12 @@ void NewPvaWriter::showRate()
 
 void NewPvaWriter::cleanUp()
 {
+    // A save that did not complete leaves the file it was writing as it was before.
+    if ((error_ || app_.settings.cancelPending()) && !out_.isStream()) {
+        const std::string name = outName_.empty() ? currentFileName() : outName_;
+        log_.writef("%s not replaced: an earlier file of that name is left as it was\n", name.c_str());
+    }
+    out_.discard();
     sourceFile_.reset();
     openSource_ = -1;
     buffer_.reset();
@@ -352,6 +407,14 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
     const bool isOutputName = name && editor.outputName == baseName;
 
     assembleNewStream(editor, selectionOnly);
+    // A list with pieces missing is not the new PVA the user made.
+    const NewPvaPacketList& packets = editor.packetList;
+    if (packets.refusedPackets > 0) {
+        app.log.writef("ERROR:addAVPkts: New PVA to big: %llu of %llu AV packets do not fit, nothing saved\n",
+                       static_cast<unsigned long long>(packets.refusedPackets),
+                       static_cast<unsigned long long>(packets.numOfAVpkt + packets.refusedPackets));
+        return -1;
+    }
 
     if (app.settings.splitPvaDstFile == 1) {
         partFileName(baseName, 0);

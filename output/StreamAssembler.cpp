@@ -29,23 +29,20 @@ bool clampRange(const SourceStream& src, uint32_t first, uint32_t& last)
     return first <= last;
 }
 
+enum class Transfer { take, empty, full, unusable };
+
 // The common start of the three transfers: the source, the range and the capacity rule.
-const SourceStream* beginTransfer(CutEditor& editor, int32_t s, uint32_t first, uint32_t& last, int& result)
+Transfer beginTransfer(CutEditor& editor, int32_t s, uint32_t first, uint32_t& last, const SourceStream*& src)
 {
-    result = 1;
-    const SourceStream* src = editor.app.usableSource(s);
+    src = editor.app.usableSource(s);
     NewPvaPacketList& list = editor.packetList;
-    if (!src || !editor.ready()) {
-        result = -1;
-        return nullptr;
-    }
-    if (!clampRange(*src, first, last)) return nullptr;
+    if (!src || !editor.ready()) return Transfer::unusable;
+    if (!clampRange(*src, first, last)) return Transfer::empty;
     if (uint64_t{list.numOfAVpkt} + (last - first) >= newPacketLimit) {
-        editor.app.log.write("ERROR:addAVPkts: New PVA to big\n", 1);
-        result = -1;
-        return nullptr;
+        if (!list.quietRefusals) editor.app.log.write("ERROR:addAVPkts: New PVA to big\n", 1);
+        return Transfer::full;
     }
-    return src;
+    return Transfer::take;
 }
 
 void appendVideo(NewPvaPacketList& list, const SourceStream& src, int32_t s, uint32_t j, uint32_t videoPtsOffset,
@@ -76,55 +73,79 @@ bool entryUsable(const CutEditor& editor, const CutList& list, int32_t i)
 
 } // namespace
 
+namespace {
+
+// Runs one transfer. walk(src, first, last, take) calls take(j, video) for every
+// packet the transfer appends, in file order. A range the list has no room for
+// appends nothing; its packets are counted as refused.
+template <class Walk>
+int runTransfer(CutEditor& editor, int32_t s, uint32_t first, uint32_t last, uint32_t audioPtsOffset,
+                uint32_t videoPtsOffset, int calcNewPts, Walk walk)
+{
+    NewPvaPacketList& list = editor.packetList;
+    const SourceStream* src = nullptr;
+    switch (beginTransfer(editor, s, first, last, src)) {
+    case Transfer::unusable: return -1;
+    case Transfer::empty: return 1;
+    case Transfer::full:
+        walk(*src, first, last, [&](uint32_t, bool) { ++list.refusedPackets; });
+        return -1;
+    case Transfer::take: break;
+    }
+    walk(*src, first, last, [&](uint32_t j, bool video) {
+        if (video)
+            appendVideo(list, *src, s, j, videoPtsOffset, calcNewPts);
+        else
+            appendAudio(list, *src, s, j, audioPtsOffset, calcNewPts);
+    });
+    return 1;
+}
+
+} // namespace
+
 int addAVPkts(CutEditor& editor, int32_t s, uint32_t first, uint32_t last, uint32_t audioStartPts,
               uint32_t audioPtsOffset, uint32_t videoPtsOffset, int calcNewPts)
 {
-    int result;
-    const SourceStream* src = beginTransfer(editor, s, first, last, result);
-    if (!src) return result;
-    NewPvaPacketList& list = editor.packetList;
-    bool audioOn = audioStartPts == 0;
-    for (uint32_t j = first; j <= last; ++j) {
-        const uint8_t id = src->pktHeader[j].streamId;
-        if (id == pvaStreamVideo) {
-            appendVideo(list, *src, s, j, videoPtsOffset, calcNewPts);
-        } else if (id == pvaStreamAudio) {
-            if (isAudioPesStart(*src, j) && src->aPts[j] >= audioStartPts) audioOn = true;
-            if (audioOn) appendAudio(list, *src, s, j, audioPtsOffset, calcNewPts);
-        }
-    }
-    return 1;
+    return runTransfer(editor, s, first, last, audioPtsOffset, videoPtsOffset, calcNewPts,
+                       [audioStartPts](const SourceStream& src, uint32_t a, uint32_t b, auto take) {
+                           bool audioOn = audioStartPts == 0;
+                           for (uint32_t j = a; j <= b; ++j) {
+                               const uint8_t id = src.pktHeader[j].streamId;
+                               if (id == pvaStreamVideo) {
+                                   take(j, true);
+                               } else if (id == pvaStreamAudio) {
+                                   if (isAudioPesStart(src, j) && src.aPts[j] >= audioStartPts) audioOn = true;
+                                   if (audioOn) take(j, false);
+                               }
+                           }
+                       });
 }
 
 int appendAVPkts(CutEditor& editor, int32_t s, uint32_t first, uint32_t last, uint32_t audioEndPts,
                  uint32_t audioPtsOffset, int calcNewPts)
 {
-    int result;
-    const SourceStream* src = beginTransfer(editor, s, first, last, result);
-    if (!src) return result;
-    NewPvaPacketList& list = editor.packetList;
-    for (uint32_t j = first; j <= last; ++j) {
-        if (src->pktHeader[j].streamId != pvaStreamAudio) continue;
-        if (isAudioPesStart(*src, j) && src->aPts[j] >= audioEndPts) break;
-        appendAudio(list, *src, s, j, audioPtsOffset, calcNewPts);
-    }
-    return 1;
+    return runTransfer(editor, s, first, last, audioPtsOffset, 0, calcNewPts,
+                       [audioEndPts](const SourceStream& src, uint32_t a, uint32_t b, auto take) {
+                           for (uint32_t j = a; j <= b; ++j) {
+                               if (src.pktHeader[j].streamId != pvaStreamAudio) continue;
+                               if (isAudioPesStart(src, j) && src.aPts[j] >= audioEndPts) break;
+                               take(j, false);
+                           }
+                       });
 }
 
 int preAddAVAudioPkts(CutEditor& editor, int32_t s, uint32_t first, uint32_t last, uint32_t audioStartPts,
                       uint32_t audioPtsOffset, int calcNewPts)
 {
-    int result;
-    const SourceStream* src = beginTransfer(editor, s, first, last, result);
-    if (!src) return result;
-    NewPvaPacketList& list = editor.packetList;
-    bool taking = false;
-    for (uint32_t j = first; j <= last; ++j) {
-        if (src->pktHeader[j].streamId != pvaStreamAudio) continue;
-        if (!taking && isAudioPesStart(*src, j) && src->aPts[j] >= audioStartPts) taking = true;
-        if (taking) appendAudio(list, *src, s, j, audioPtsOffset, calcNewPts);
-    }
-    return 1;
+    return runTransfer(editor, s, first, last, audioPtsOffset, 0, calcNewPts,
+                       [audioStartPts](const SourceStream& src, uint32_t a, uint32_t b, auto take) {
+                           bool taking = false;
+                           for (uint32_t j = a; j <= b; ++j) {
+                               if (src.pktHeader[j].streamId != pvaStreamAudio) continue;
+                               if (!taking && isAudioPesStart(src, j) && src.aPts[j] >= audioStartPts) taking = true;
+                               if (taking) take(j, false);
+                           }
+                       });
 }
 
 int containsAudioPesStart(const CutEditor& editor, int32_t s, uint32_t first, uint32_t last)
@@ -325,13 +346,17 @@ void Assembly::noteContinuation(const SourceStream& src, uint32_t nextPicturePts
 
 int assembleNewStream(CutEditor& editor, int selectionOnly)
 {
-    editor.packetList.numOfAVpkt = 0;
+    NewPvaPacketList& packets = editor.packetList;
+    packets.numOfAVpkt = 0;
+    packets.refusedPackets = 0;
     if (!editor.ready()) return -1;
     const CutList& list = editor.currentList();
     if (list.count == 0) return 0;
 
     const EntryRange entries = entriesToAssemble(list, selectionOnly);
     Assembly assembly(editor, list, entries);
+    packets.quietRefusals = true;
     for (int32_t i = entries.first; i <= entries.last; ++i) assembly.addEntry(i);
+    packets.quietRefusals = false;
     return 1;
 }

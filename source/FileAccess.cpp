@@ -50,6 +50,11 @@ ssize_t sysWrite(int fd, const void* buffer, size_t n)
     }
     ssize_t w = ::write(fd, buffer, n);
     if (w > 0 && p.failWriteAfterBytes >= 0) p.failWriteAfterBytes -= w;
+    if (p.afterWrite) {
+        const int saved = errno;
+        p.afterWrite();
+        errno = saved;
+    }
     return w;
 }
 
@@ -60,27 +65,32 @@ bool sysSeek(int fd, uint64_t offset, int whence)
     return ::lseek(fd, static_cast<off_t>(offset), whence) >= 0;
 }
 
-int sysOpen(const char* path, int flags)
-{
-    ++fileAccessProbe().opens;
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 void sysClose(int fd)
 {
     // Retrying close after EINTR could close a descriptor reused meanwhile.
     ::close(fd);
 }
 
-// Directories open fine on POSIX but are not files to read or write.
+// Only regular files are read: a pipe or a device would block or never end, and
+// a directory is no file at all.
+bool isRegularFile(int fd)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool isDirectory(int fd)
 {
     struct stat st;
     return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// O_NONBLOCK only kept the open from waiting (for the other end of a pipe);
+// reads and writes wait as usual.
+bool makeBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 // Advisory locks stand in for share modes: readers share, a writer is alone.
@@ -95,16 +105,6 @@ bool takeLock(int fd, int kind)
     return errno != EWOULDBLOCK;
 }
 
-FileHandle wrap(int fd)
-{
-    FileObject* f = new (std::nothrow) FileObject;
-    if (!f) {
-        sysClose(fd);
-        return nullptr;
-    }
-    f->fd = fd;
-    return f;
-}
 
 // size * count as a byte count; false when it does not fit 32 bits.
 bool byteCount(uint32_t size, uint32_t count, uint32_t* n)
@@ -119,12 +119,35 @@ bool byteCount(uint32_t size, uint32_t count, uint32_t* n)
 
 namespace fileio {
 
+int sysOpen(const char* path, int flags, unsigned mode)
+{
+    ++fileAccessProbe().opens;
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+FileHandle wrap(int fd)
+{
+    FileObject* f = new (std::nothrow) FileObject;
+    if (!f) {
+        sysClose(fd);
+        return nullptr;
+    }
+    f->fd = fd;
+    return f;
+}
+
+bool lockExclusive(int fd) { return takeLock(fd, LOCK_EX); }
+
 FileHandle openForReading(const char* path, bool sequential)
 {
     if (!path) return nullptr;
-    int fd = sysOpen(path, O_RDONLY);
+    int fd = sysOpen(path, O_RDONLY | O_NONBLOCK, 0);
     if (fd < 0) return nullptr;
-    if (isDirectory(fd) || !takeLock(fd, LOCK_SH)) {
+    if (!isRegularFile(fd) || !makeBlocking(fd) || !takeLock(fd, LOCK_SH)) {
         sysClose(fd);
         return nullptr;
     }
@@ -173,9 +196,9 @@ FileHandle openFile(const char* path, const char* mode)
 
     // Not O_APPEND: the file is positioned at its end once, and later seeks
     // are honoured like on any other handle.
-    int fd = sysOpen(path, O_WRONLY | O_CREAT | O_DSYNC);
+    int fd = fileio::sysOpen(path, O_WRONLY | O_CREAT | O_DSYNC | O_NONBLOCK, 0666);
     if (fd < 0) return nullptr;
-    if (isDirectory(fd) || !takeLock(fd, LOCK_EX)) {
+    if (isDirectory(fd) || !makeBlocking(fd) || !takeLock(fd, LOCK_EX)) {
         sysClose(fd);
         return nullptr;
     }
@@ -183,7 +206,7 @@ FileHandle openFile(const char* path, const char* mode)
         sysClose(fd);
         return nullptr;
     }
-    return wrap(fd);
+    return fileio::wrap(fd);
 }
 
 uint32_t readFile(void* buffer, uint32_t size, uint32_t count, FileHandle h)
@@ -235,10 +258,12 @@ int closeFile(FileHandle h)
     return 0;
 }
 
+bool openFileSize(FileHandle h, uint64_t* size) { return size && fileio::sizeOf(h, size); }
+
 uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB)
 {
     if (over4GiB) *over4GiB = false;
-    int fd = path ? sysOpen(path, O_RDONLY) : -1;
+    int fd = path ? fileio::sysOpen(path, O_RDONLY | O_NONBLOCK, 0) : -1;
     if (fd >= 0 && isDirectory(fd)) {
         sysClose(fd);
         fd = -1;

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class LogConsole;
@@ -15,7 +16,9 @@ using FileHandle = FileObject*;
 // end; 'w' as 'a' but positioned at the start (no truncation). Anything else:
 // null. Sharing uses advisory locks among the handles of this layer: a writer
 // is refused while the file is open for reading or writing through it, and a
-// reader while it is open for writing. Directories are refused.
+// reader while it is open for writing. Only regular files are opened for
+// reading (a pipe or a device could block or never end); directories are
+// refused in every mode. No open waits for the other end of a pipe.
 FileHandle openFile(const char* path, const char* mode);
 // Reads size * count bytes and returns the bytes read: fewer only at the end of
 // the file or when an error stopped the read after some bytes; 0 at end of file
@@ -28,6 +31,8 @@ uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle
 // Returns 0 on success, 1 on failure.
 int seekFile(FileHandle h, uint32_t offset, int origin);
 int closeFile(FileHandle h);
+// The real size of an open file; false when the system cannot give it.
+bool openFileSize(FileHandle h, uint64_t* size);
 
 // An open file that closes itself when its owner lets it go.
 struct FileCloser {
@@ -65,6 +70,9 @@ struct FileAccessProbe {
     int64_t failWriteAfterBytes = -1;
     // openBuffered behaves as if its 4 MiB buffer could not be allocated.
     bool failReaderAllocation = false;
+    // Called after every write system call: lets a test change the files around
+    // a save between its writes.
+    std::function<void()> afterWrite;
     void reset() { *this = FileAccessProbe{}; }
 };
 FileAccessProbe& fileAccessProbe();

@@ -16,6 +16,13 @@ struct FileObject {
 
 namespace fileio {
 
+// open(2) with O_CLOEXEC, retried after EINTR and counted by the probe.
+int sysOpen(const char* path, int flags, unsigned mode);
+// A handle for an open descriptor; the descriptor is closed when no handle can be made.
+FileHandle wrap(int fd);
+// The advisory lock of a writer (see openFile); true also where locks are not supported.
+bool lockExclusive(int fd);
+
 // Opens an existing file for reading, shared, optionally with the sequential
 // access hint. Null when refused.
 FileHandle openForReading(const char* path, bool sequential);

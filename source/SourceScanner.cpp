@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -69,6 +70,8 @@ public:
     }
     // Someone else has moved the file (the repair search).
     void positionUnknown() { position_ = noHeaderFound; }
+    // The file's size now: a recording still being written grows during its scan.
+    bool currentSize(uint64_t& size) const { return openFileSize(handle_, &size); }
     void close()
     {
         if (!handle_) return;
@@ -117,9 +120,12 @@ private:
     void showControls(bool visible);
     bool openReader();
     void startScanLog();
+    void endScanLog();
+    void scanLogFailed();
     void prepareSlot();
     void readPackets();
     bool readHeader(uint8_t raw[pvaHeaderSize]);
+    bool fileReaches(uint32_t end);
     bool repair(uint8_t raw[pvaHeaderSize]);
     void logPacketStart(const PvaPacketHeader& header);
     void analysePayload(const PvaPacketHeader& header, PacketFindings& found);
@@ -138,6 +144,7 @@ private:
     const bool withLog_;
     ScanReader reader_;
     std::optional<FileCopyScope> scanLog_;
+    std::string scanLogName_;
     const bool cutAtI_;   // anything but 0 cuts at I pictures
     platform::Host& host_ = platform::host();
     uint32_t size_ = 0;
@@ -173,7 +180,7 @@ int SourceScan::run()
     prepareSlot();
     if (!failed_ && !settings_.cancelPending()) readPackets();
     reader_.close();
-    scanLog_.reset();
+    endScanLog();
     const int result = keepOrFreeSlot();
     showControls(false);
     writeSummary();
@@ -185,6 +192,13 @@ bool SourceScan::admit()
 {
     if (app_.sourceCount >= maxSources) {
         log_.writef("ERROR: To much source PVA streams\n");
+        return false;
+    }
+    // A pipe or a device would block the scan or never end, a directory is no
+    // recording: refused before anything is opened.
+    struct stat st;
+    if (path_ && ::stat(path_, &st) == 0 && !S_ISREG(st.st_mode)) {
+        log_.writef("ERROR: can't read %s: it is not a regular file\n", path_);
         return false;
     }
     bool over4GiB = false;
@@ -220,13 +234,31 @@ bool SourceScan::openReader()
 void SourceScan::startScanLog()
 {
     if (!withLog_) return;
-    const std::string logName = std::string(path_) + ".txt";
-    log_.setFileName(logName.c_str());
-    deleteFile(logName.c_str());
-    log_.writef("Creating Scan Log: %s\n", logName.c_str());
+    scanLogName_ = std::string(path_) + ".txt";
+    log_.setFileName(scanLogName_.c_str());
+    deleteFile(scanLogName_.c_str());
+    log_.writef("Creating Scan Log: %s\n", scanLogName_.c_str());
     scanLog_.emplace(log_);
     log_.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
                1);
+    // A log that cannot be written fails the scan before it reads the file.
+    if (log_.copyFailed()) {
+        scanLog_.reset();
+        scanLogFailed();
+    }
+}
+
+void SourceScan::endScanLog()
+{
+    if (!scanLog_) return;
+    scanLog_.reset();
+    if (log_.copyFailed()) scanLogFailed();
+}
+
+void SourceScan::scanLogFailed()
+{
+    log_.writef("ERROR: can't write %s\n", scanLogName_.c_str());
+    failed_ = true;
 }
 
 void SourceScan::prepareSlot()
@@ -234,7 +266,7 @@ void SourceScan::prepareSlot()
     const int slot = app_.sourceCount;
     app_.currentSource = slot;
     s_ = &app_.sources[slot];
-    failed_ = app_.allocSourceArrays(slot) != 1;
+    if (app_.allocSourceArrays(slot) != 1) failed_ = true;
     s_->fileName = path_;
     s_->resetIndex();
     s_->vEndPts = 0;
@@ -251,6 +283,9 @@ void SourceScan::readPackets()
         // A packet reaching past 4 GiB cannot be complete in a file below 4 GiB.
         if (uint64_t{offset_} + pvaHeaderSize + header.length > 0xFFFFFFFFu) return;
         const uint32_t next = offset_ + pvaHeaderSize + header.length;
+        // A recording cut short (a full disk, a recorder that crashed) ends inside
+        // its last packet: like a partial header, that packet is not indexed.
+        if (next > size_ && !fileReaches(next)) return;
 
         if (withLog_) logPacketStart(header);
         PacketFindings found;
@@ -283,6 +318,15 @@ bool SourceScan::readHeader(uint8_t raw[pvaHeaderSize])
     if (!hasAvSync(raw) && !repair(raw)) return false;
     packetSeen_ = true;
     return true;
+}
+
+// Whether the file holds `end` bytes, taking its size afresh.
+bool SourceScan::fileReaches(uint32_t end)
+{
+    uint64_t now = 0;
+    if (!reader_.currentSize(now)) return false;
+    size_ = now > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(now);
+    return end <= now;
 }
 
 // Drops the last packet read (its length led astray) and searches on for a header.

@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -55,6 +61,100 @@ TEST_F(CliCut, UsageErrorsExit2AndFailedStepsExit1WithoutSaving)
     }
 }
 
+// What was wrong is said: a malformed time names its part, and a source without
+// units says so.
+TEST_F(CliCut, MessagesSayWhatIsWrong)
+{
+    const std::pair<const char*, const char*> times[] = {
+        {"0@1:2-00:00:03", "the start time '1:2' is not HH:MM:SS[.mmm]"},
+        {"0@00:00:01-00:00:0x", "the end time '00:00:0x' is not HH:MM:SS[.mmm]"},
+        {"0@00:61:00-00:62:00", "the start time '00:61:00' has more than 59 minutes"},
+        {"0@00:00:01-00:00:60", "the end time '00:00:60' has more than 59 seconds"},
+        {"0@00:00:01-00:00:02.1234", "the end time '00:00:02.1234' has more than three digits after the point"},
+        {"0@00:00:01-14:00:00", "the end time '14:00:00' is past 13 hours, where the time stamps end"},
+        {"0@00:00:02-00:00:01", "the start time must come before the end time"},
+        {"0@00:00:02", "there is no '-' between the start and the end time"},
+    };
+    for (auto [arg, why] : times) {
+        RunResult r = cli(std::string("cut -o out.pva --add '") + arg + "' %");
+        EXPECT_EQ(r.status, 2) << arg;
+        EXPECT_NE(r.err.find(std::string("orvane-cli: cut: --add ") + arg + ": " + why + "\n"), std::string::npos)
+            << r.err;
+    }
+
+    // The first 40 KB of the clip hold one cut point: no unit.
+    const std::vector<uint8_t> clip = readBytes(sample("clip.pva"));
+    writeBytes(dir.file("short.pva"), std::vector<uint8_t>(clip.begin(), clip.begin() + 40000));
+    RunResult none = cli("cut -o out.pva --add 0:0-0 short.pva");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("--add 0:0-0: source 0 has no units\n"), std::string::npos) << none.err;
+    EXPECT_FALSE(fileExists(dir.file("out.pva")));
+}
+
+// The report's own case: a link to the standard output, in a pipeline. The new
+// PVA goes down the pipe and the link stays a link.
+TEST_F(CliCut, AnOutputLinkIsWrittenThrough)
+{
+    ASSERT_EQ(cli("cut -o plain.pva --add 0:0-3 %").status, 0);
+    const uintmax_t size = fs::file_size(dir.file("plain.pva"));
+    fs::create_symlink("/proc/self/fd/1", dir.file("L"));
+    RunResult piped = run("cd " + q(dir.path()) + " && { " + q(binary("orvane-cli")) + " cut -o L --add 0:0-3 " +
+                          q(sample("clip.pva")) + " | wc -c; }");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_GT(std::stoull(piped.out), size);   // the new PVA and the console lines
+    EXPECT_TRUE(fs::is_symlink(dir.file("L")));
+}
+
+// A list longer than the assembly can hold: nothing is saved, it is said once.
+TEST_F(CliCut, AListTooBigForTheAssemblyIsNotSaved)
+{
+    PacketBuilder b;
+    const std::vector<uint8_t> iPicture = concat({gopHeader(0x00080000), pictureHeader(1), std::vector<uint8_t>(16, 0xFF)});
+    b.videoPts(900000, iPicture);
+    const uint8_t empty[8] = {0x41, 0x56, 0x01, 0x00, 0x55, 0x00, 0x00, 0x00};
+    for (int k = 0; k < 800000; ++k) b.bytes.insert(b.bytes.end(), empty, empty + 8);
+    b.videoPts(903600, iPicture);
+    writeBytes(dir.file("many.pva"), b.bytes);
+    RunResult r = cli("cut -o out.pva --add 0:0-0 --add 0:0-0 many.pva");
+    EXPECT_EQ(r.status, 1);
+    const std::string message = "ERROR:addAVPkts: New PVA to big: ";
+    EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(message), r.out.rfind("ERROR"));
+    EXPECT_NE(r.out.find(" AV packets do not fit, nothing saved\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Save Pva"), std::string::npos);
+    EXPECT_FALSE(fileExists(dir.file("out.pva")));
+}
+
+// Ctrl-C in the middle of a save works as the cancel button: the unfinished file
+// goes, the earlier file of that name stays.
+TEST_F(CliCut, InterruptedSaveLeavesTheEarlierFile)
+{
+    writeBytes(dir.file("out.pva"), {'o', 'l', 'd'});
+    const std::string rec = sample("rec60.pva");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) ::_exit(100);
+        const std::string bin = binary("orvane-cli");
+        ::execl(bin.c_str(), bin.c_str(), "cut", "-o", "out.pva", "--add", "0:0-123", rec.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(101);
+    }
+    std::string unfinished;
+    for (int wait = 0; wait < 2000 && unfinished.empty(); ++wait) {
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind(".out.pva.", 0) == 0) unfinished = e.path().string();
+        if (unfinished.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(child, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_FALSE(unfinished.empty()) << "the save never began its file";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_FALSE(fs::exists(unfinished));
+    EXPECT_EQ(readBytes(dir.file("out.pva")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+}
+
 TEST_F(CliCut, RefusesToSaveOverASource)
 {
     const std::string src = dir.file("rec.pva");
@@ -96,6 +196,19 @@ TEST_F(CliCut, ListMpegWritesOutTxtInTheWorkingDirectory)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("ERROR: can't read missing.mpg"), std::string::npos);
     EXPECT_EQ(readText(dir.file("out.txt")), listing);
+
+    // The listing file is no input: listing it would delete it first.
+    RunResult itself = cli("list-mpeg out.txt");
+    EXPECT_EQ(itself.status, 1);
+    EXPECT_EQ(itself.out, "ERROR: can't list out.txt: it is the listing file out.txt\n");
+    EXPECT_EQ(readText(dir.file("out.txt")), listing);
+
+    // Nowhere to write the listing: said, and a failure.
+    fs::remove(dir.file("out.txt"));
+    fs::create_directories(dir.file("out.txt/taken"));
+    RunResult unwritable = cli("list-mpeg " + q(sample("clip.m2v")));
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.out, "ERROR: can't write out.txt\n");
 }
 
 } // namespace

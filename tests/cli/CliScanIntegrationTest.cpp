@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -13,6 +14,10 @@ namespace {
 
 RunResult cli(const std::string& args) { return run(binary("orvane-cli") + " " + args); }
 std::string inQuotes(const std::string& s) { return "'" + s + "'"; }
+void writeText(const std::string& path, const std::string& text)
+{
+    writeBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
 
 std::vector<std::vector<std::string>> table(const std::string& text)
 {
@@ -50,6 +55,64 @@ TEST(CliScan, PrintsTheConsoleAndReportsFailures)
     EXPECT_EQ(logged.out.find("count:"), std::string::npos);
     const std::string log = readText(copy + ".txt");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1 + sampleInfoInt("clip.pva", "packets"));
+}
+
+// Sources that are not regular files end at once with an error that names them,
+// instead of waiting for a writer or reading forever (timeout ends a regression).
+TEST(CliScan, RefusesPipesDevicesAndDirectoriesAtOnce)
+{
+    ScratchDir dir("clinotfile");
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string cli = "timeout 20 " + inQuotes(binary("orvane-cli"));
+    for (const std::string& source : {fifo, std::string("/dev/zero"), std::string("/dev/urandom"), dir.path()}) {
+        RunResult r = run(cli + " scan " + inQuotes(source));
+        EXPECT_EQ(r.status, 1) << source;
+        EXPECT_EQ(r.out, "ERROR: can't read " + source + ": it is not a regular file\n");
+    }
+    RunResult piped = run("{ cat " + inQuotes(sample("clip.pva")) + " | " + cli + " units /dev/stdin; }");
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.out, "");
+    EXPECT_EQ(piped.err, "ERROR: can't read /dev/stdin: it is not a regular file\n");
+}
+
+TEST(CliScan, AScanLogThatCannotBeCreatedFailsTheScan)
+{
+    ScratchDir dir("clilog");
+    const std::string copy = dir.file("copy.pva");
+    std::filesystem::copy_file(sample("clip.pva"), copy);
+    std::filesystem::create_directories(copy + ".txt/taken");
+    RunResult r = cli("scan --log " + inQuotes(copy));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("Creating Scan Log: " + copy + ".txt\nERROR: can't write " + copy + ".txt\n", 0), 0u) << r.out;
+}
+
+// Settings files first, then every --set, whatever their order; a part size
+// below 4 MB is refused where it is read.
+TEST(CliScan, SetWinsOverIniAndSmallPartSizesAreRefused)
+{
+    ScratchDir dir("cliini");
+    const std::string ini = dir.file("x.ini");
+    writeText(ini, "cutAtIFrames=0\n");
+    const std::string clip = inQuotes(sample("clip.pva"));
+    const size_t iUnits = static_cast<size_t>(sampleInfoInt("clip.pva", "i_pictures"));
+    for (const std::string& order : {"--set cutAtIFrames=1 --ini " + ini, "--ini " + ini + " --set cutAtIFrames=1"}) {
+        RunResult r = cli(order + " units " + clip);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(table(r.out).size(), iUnits) << order;
+    }
+    EXPECT_GT(table(cli("--ini " + ini + " units " + clip).out).size(), iUnits);
+
+    RunResult refused = cli("--set splitPvaDstFileSizeMB=3 scan " + clip);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("splitPvaDstFileSizeMB=3 refused: a part needs at least 4 MB"), std::string::npos);
+    writeText(ini, "splitPvaDstFileSizeMB=0\n");
+    RunResult fromFile = cli("--ini " + ini + " scan " + clip);
+    EXPECT_EQ(fromFile.status, 0);
+    EXPECT_EQ(fromFile.out.rfind("ERROR: " + ini + ": splitPvaDstFileSizeMB=0 refused: a part needs at least 4 MB; "
+                                 "keeping 650\n", 0),
+              0u)
+        << fromFile.out;
 }
 
 TEST(CliUnits, PrintsOneRowPerCutUnit)

@@ -76,6 +76,13 @@ std::vector<uint8_t> recording(int pictures, uint32_t firstPts, int garbageEvery
     return b.bytes;
 }
 
+// A recording whose recorder stopped in the middle of a packet.
+std::vector<uint8_t> truncated(std::vector<uint8_t> bytes, size_t cut)
+{
+    bytes.resize(bytes.size() - cut);
+    return bytes;
+}
+
 struct Input {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -87,6 +94,7 @@ std::vector<Input> inputs()
         {"a.pva", recording(600, 900000)},                       // 24 s, about 7 MB
         {"b.pva", recording(240, 0xFFFFFFFFu - 300000, 0, 5)},   // runs over the 2^32 wrap
         {"c.pva", recording(120, 450000, 37, 9)},                // damaged three times
+        {"d.pva", truncated(recording(120, 450000, 0, 3), 2500)}, // ends inside a packet
     };
 }
 
@@ -130,6 +138,16 @@ std::vector<SavedRun> runs()
          "$CLI list-mpeg v.m2v"},
         {"over_source", "cut -o a.pva --add 0:1-2 a.pva"},
         {"missing_source", "cut -o out.pva --add 0:1-2 missing.pva"},
+        {"truncated_scan", "scan d.pva"},
+        {"truncated_cut", "cut -o out.pva --add 0:0-3 d.pva"},
+        {"save_twice", "cut -o out.pva --add 0:1-3 a.pva && $CLI cut -o out.pva --add 0:5-6 a.pva"},
+        {"split_twice",
+         "--set splitPvaDstFile=1 --set splitPvaDstFileSizeMB=4 cut -o p.pva --add 0:0-48 a.pva && "
+         "$CLI --set splitPvaDstFile=1 --set splitPvaDstFileSizeMB=4 cut -o p.pva --add 0:10-20 a.pva"},
+        {"scanlog_twice", "scan --log c.pva && $CLI scan --log c.pva"},
+        {"ini_then_set",
+         "--help >/dev/null && printf 'cutAtIFrames=0\\nsaveNoAudio=1\\n' >s.ini && "
+         "$CLI --ini s.ini --set cutAtIFrames=1 cut -o out.pva --add 0:1-2 a.pva"},
     };
 }
 

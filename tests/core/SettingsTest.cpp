@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -19,10 +20,10 @@ struct SettingsTest : ::testing::Test {
     Settings live;
 
     SettingsTest() { log->attachWindow(nullptr, 1001); }
-    int read(const std::string& text)
+    int read(const std::string& text, LogConsole* console = nullptr)
     {
         testsupport::writeBytes(ini, std::vector<uint8_t>(text.begin(), text.end()));
-        return readSettingsFile(live, ini.c_str());
+        return readSettingsFile(live, ini.c_str(), console);
     }
     // The options as the settings file states them.
     std::string textOf(const Settings& s)
@@ -38,7 +39,7 @@ TEST_F(SettingsTest, WrittenFileHasElevenLinesInOrderAndReadsBack)
     // Every value differs from its default, so each key must be read.
     const std::string text = "cutAtIFrames=0\nassAppendNextFrame=1\nassCompleteAudioPkt=0\nassCalcNewPts=0\n"
                              "splitPvaDstFile=1\nsaveNoAudio=1\nsaveNoAVPacketHeader=1\nassAudioPtsOffset=-40\n"
-                             "assCompleteAPktEndOffset=250\nsplitPvaDstFileSizeMB=0\nfastBufferScan=0\n";
+                             "assCompleteAPktEndOffset=250\nsplitPvaDstFileSizeMB=4\nfastBufferScan=0\n";
     ASSERT_EQ(read(text), 1);
     EXPECT_EQ(textOf(live), text);
     EXPECT_EQ(log->length(), 0);
@@ -66,12 +67,12 @@ TEST_F(SettingsTest, MatchingRules)
     EXPECT_EQ(textOf(live), textOf(expected));
 
     // The split keys never take each other's lines; the last value wins.
-    ASSERT_EQ(read("splitPvaDstFile=1\nsplitPvaDstFileSizeMB=-3\nsplitPvaDstFile=0\nsplitPvaDstFile=1\n"), 1);
+    ASSERT_EQ(read("splitPvaDstFile=1\nsplitPvaDstFileSizeMB=30\nsplitPvaDstFile=0\nsplitPvaDstFile=1\n"), 1);
     EXPECT_EQ(live.splitPvaDstFile, 1);
-    EXPECT_EQ(live.splitPvaDstFileSizeMB, -3);
-    ASSERT_EQ(read("splitPvaDstFileSizeMB=0"), 1);   // no line end on the last line
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 30);
+    ASSERT_EQ(read("splitPvaDstFileSizeMB=4100"), 1);   // no line end on the last line
     EXPECT_EQ(live.splitPvaDstFile, 1);
-    EXPECT_EQ(live.splitPvaDstFileSizeMB, 0);
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 4100);
 
     // The first 16383 characters of a line are one piece, the rest another; each is matched.
     ASSERT_EQ(read("cutAtIFrames=7" + std::string(16383 - 14, ' ') + "saveNoAudio=5\nfastBufferScan=9\n"), 1);
@@ -88,6 +89,31 @@ TEST_F(SettingsTest, SingleAssignmentUsesTheFileRules)
     EXPECT_EQ(applySettingsLine(live, "mainWindow=1"), -1);
     EXPECT_EQ(applySettingsLine(live, "cutAtIFrames=2"), 1);   // no range check
     EXPECT_EQ(live.cutAtIFrames, 2);
+}
+
+// A part size below 4 MB would give no split at all or a part per flush under
+// another name: refused where it is read, with the previous value kept.
+TEST_F(SettingsTest, SplitSizesBelowFourMegabytesAreRefusedKeepingTheValue)
+{
+    for (int32_t mb : {4, 5, 4099, 4100, INT32_MAX}) EXPECT_TRUE(splitSizeAcceptable(mb)) << mb;
+    for (int32_t mb : {3, 1, 0, -3, INT32_MIN}) EXPECT_FALSE(splitSizeAcceptable(mb)) << mb;
+
+    ASSERT_EQ(read("splitPvaDstFileSizeMB=100\nsplitPvaDstFileSizeMB=3\nsaveNoAudio=1\n"), 1);
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 100);
+    EXPECT_EQ(live.saveNoAudio, 1);
+    EXPECT_EQ(log->length(), 0) << "without a console nothing is said";
+    ASSERT_EQ(read("splitPvaDstFileSizeMB=0\n", log.get()), 1);
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 100);
+    EXPECT_STREQ(log->text(), ("ERROR: " + ini + ": splitPvaDstFileSizeMB=0 refused: a part needs at least 4 MB; "
+                               "keeping 100\r\n").c_str());
+
+    log->clear();
+    EXPECT_EQ(applySettingsLine(live, "splitPvaDstFileSizeMB=-1", log.get()), 0);
+    EXPECT_EQ(applySettingsLine(live, "splitPvaDstFileSizeMB=2"), 0);
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 100);
+    EXPECT_STREQ(log->text(), "ERROR: splitPvaDstFileSizeMB=-1 refused: a part needs at least 4 MB; keeping 100\r\n");
+    EXPECT_EQ(applySettingsLine(live, "splitPvaDstFileSizeMB=4", log.get()), 1);
+    EXPECT_EQ(live.splitPvaDstFileSizeMB, 4);
 }
 
 TEST_F(SettingsTest, MissingFileChangesNothingAndFailedWritesAreReported)

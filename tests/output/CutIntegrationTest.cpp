@@ -2,6 +2,8 @@
 #include "WriterRig.h"
 
 #include <algorithm>
+#include <fstream>
+#include <random>
 #include <sstream>
 
 using namespace testsupport;
@@ -199,6 +201,64 @@ TEST_F(CutIntegration, SplitIntoParts)
     }
     EXPECT_EQ(writertest::joined(parts), readBytes(whole));
     seamless(whole);
+}
+
+// A recorder that stops (a full disk, a crash) leaves its last packet cut short,
+// anywhere: in its header, right after it, or in its payload. Each such recording
+// scans up to its last complete packet, and all its units save into a file FFmpeg
+// reads to the end without complaint.
+TEST(InterruptedRecording, EveryUnitOfARecordingCutShortAnywhereSaves)
+{
+    struct PacketSpan {
+        uint32_t offset, end;
+    };
+    std::vector<PacketSpan> packets;
+    std::ifstream listing(sample("clip.pva.packets"));
+    for (std::string line; std::getline(listing, line);) {
+        uint32_t offset, id, flags, length;
+        if (std::istringstream(line) >> offset >> id >> flags >> length) packets.push_back({offset, offset + 8 + length});
+    }
+    ASSERT_GT(packets.size(), 600u);
+    const std::vector<uint8_t> whole = readBytes(sample("clip.pva"));
+
+    // From a fifth of the file on, so that most truncated copies still have units.
+    std::mt19937 pick(8);
+    std::vector<uint32_t> points;
+    while (points.size() < 100) {
+        const PacketSpan& p = packets[packets.size() / 5 + pick() % (packets.size() - packets.size() / 5)];
+        const uint32_t length = p.end - p.offset - 8;
+        switch (points.size() % 3) {
+        case 0: points.push_back(p.offset + 1 + pick() % 7); break;   // in the header
+        case 1: points.push_back(p.offset + 8); break;                // right after it
+        default:
+            if (length > 1) points.push_back(p.offset + 9 + pick() % (length - 1));   // in the payload
+        }
+    }
+
+    int withUnits = 0;
+    for (const uint32_t point : points) {
+        SCOPED_TRACE("cut short at " + std::to_string(point));
+        writertest::Rig rig;
+        const std::string source = rig.load("short.pva", std::vector<uint8_t>(whole.begin(), whole.begin() + point));
+        const SourceStream& s = rig.app->sources[0];
+        uint32_t complete = 0;
+        int32_t count = 0;
+        for (const PacketSpan& p : packets) {
+            if (p.end > point) break;
+            complete = p.end;
+            ++count;
+        }
+        EXPECT_EQ(s.scanEnd, complete);
+        EXPECT_EQ(s.pktCount, count);
+        EXPECT_NE(rig.text().find(source + ": " + std::to_string(complete) + " Bytes "), std::string::npos) << rig.text();
+        if (s.lastCutPoint == 0) continue;
+        ++withUnits;
+        rig.addAll();
+        const std::string out = rig.path("out.pva");
+        ASSERT_EQ(rig.save("out.pva"), 1) << rig.text();
+        EXPECT_EQ(ffmpegErrors(out, " -c copy"), "") << out;
+    }
+    EXPECT_GT(withUnits, 80);
 }
 
 } // namespace

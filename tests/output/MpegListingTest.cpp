@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 using namespace testsupport;
@@ -66,6 +67,37 @@ TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)
     EXPECT_EQ(readText("out.txt"), " Fr:0: 0 17   ->2\n\nSize: 18 Frames 1\n");
     EXPECT_EQ(readText(rig.dir.file("rec.pva.txt")), scanLog);
     EXPECT_STREQ(rig.log->fileName(), "out.txt");
+}
+
+// "out.txt" is emptied before the listing is written: listing it (by any name)
+// would destroy the input. A listing that cannot be written is said once and fails.
+TEST(MpegListing, RefusesToListTheListingFileAndReportsAListingItCannotWrite)
+{
+    ListingRig rig;
+    const std::vector<uint8_t> es = concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)});
+    writeBytes("out.txt", es);
+    std::filesystem::create_symlink("out.txt", "linked.m2v");
+    std::filesystem::create_hard_link("out.txt", "hard.m2v");
+    for (const std::string& name : {std::string("out.txt"), rig.dir.file("out.txt"), std::string("linked.m2v"),
+                                   std::string("hard.m2v")}) {
+        rig.log->clear();
+        EXPECT_EQ(listMpegFile(*rig.log, name.c_str()), -1) << name;
+        EXPECT_STREQ(rig.log->text(), ("ERROR: can't list " + name + ": it is the listing file out.txt\r\n").c_str());
+        EXPECT_EQ(readBytes("out.txt"), es);
+    }
+    // Another file of that name is only a name.
+    std::filesystem::create_directory("sub");
+    writeBytes("sub/out.txt", es);
+    EXPECT_EQ(listMpegFile(*rig.log, "sub/out.txt"), 1);
+    EXPECT_EQ(readText("out.txt"), " GOP:  00:00:00.00  Fr:8: 0 f   ->1\n\nSize: 36 Frames 1\n");
+
+    std::filesystem::remove("out.txt");
+    std::filesystem::create_directories("out.txt/inside");
+    rig.log->clear();
+    EXPECT_EQ(listMpegFile(*rig.log, "sub/out.txt"), -1);
+    EXPECT_STREQ(rig.log->text(), "ERROR: can't write out.txt\r\n");
+    EXPECT_TRUE(!rig.log->fileCopy() && rig.log->display());
+    EXPECT_TRUE(std::filesystem::is_directory("out.txt/inside"));
 }
 
 // A file larger than the buffer is listed in parts; start codes around the seam

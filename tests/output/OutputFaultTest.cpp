@@ -1,12 +1,18 @@
 #include "WriterRig.h"
 
 #include <filesystem>
+#include <iostream>
+#include <set>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
 
 using namespace writertest;
 using testsupport::readBytes;
 namespace fs = std::filesystem;
 
 namespace {
+
+const std::vector<uint8_t> earlierFile{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
 
 struct FaultRig : Rig {
     platform::fake::FakeControl progress, cancel;
@@ -23,19 +29,36 @@ struct FaultRig : Rig {
         log->clear();
     }
 
-    // Saves to `name`, which must fail with `message`, leave the controls hidden
-    // and the output (if any) a prefix of the good one. Returns the log.
+    // Everything under the rig's directory, with the size of each file.
+    std::set<std::pair<std::string, uintmax_t>> entries() const
+    {
+        std::set<std::pair<std::string, uintmax_t>> all;
+        for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+            all.emplace(e.path().string(), e.is_regular_file() ? e.file_size() : 0);
+        return all;
+    }
+
+    // Saves to `name`, which must fail with `message` and leave everything as it
+    // was: an earlier file of that name (put there first when there can be one),
+    // no unfinished file anywhere, the controls hidden. Returns the log.
     std::string expectCleanFailure(const std::string& name, const std::string& message)
     {
+        const std::string target = path(name);
+        const bool earlier = !fs::exists(target) && fs::is_directory(fs::path(target).parent_path());
+        if (earlier) testsupport::writeBytes(target, earlierFile);
+        const auto before = entries();
         EXPECT_EQ(save(name), -1);
         const std::string t = text();
         EXPECT_NE(t.find(message), std::string::npos) << t;
+        EXPECT_NE(t.find(target + " not replaced: an earlier file of that name is left as it was\r\n"),
+                  std::string::npos)
+            << t;
         EXPECT_FALSE(progress.visible || cancel.visible);
         EXPECT_EQ(app->saveRunning, 0);
-        if (fs::is_regular_file(path(name))) {
-            const std::vector<uint8_t> w = readBytes(path(name));
-            EXPECT_TRUE(w.size() <= good.size() && std::equal(w.begin(), w.end(), good.begin())) << name;
+        if (earlier) {
+            EXPECT_EQ(readBytes(target), earlierFile) << name;
         }
+        EXPECT_EQ(entries(), before) << name << ": a failed save leaves nothing behind";
         fileAccessProbe().reset();
         log->clear();
         return t;
@@ -47,13 +70,10 @@ TEST(OutputFault, SourceUnreadableTruncatedOrGone)
     FaultRig rig;
     fileAccessProbe().failReadAfterBytes = 0;
     rig.expectCleanFailure("a.pva", "ERROR: can't read " + rig.source + "    at pos 8\r\n");
-    EXPECT_FALSE(testsupport::fileExists(rig.path("a.pva")));
 
-    // Truncated after the scan: the first flush went out, the half packet at the cut did not.
+    // Truncated after the scan: the save stops at the cut, after its first flush.
     fs::resize_file(rig.source, 5 * 1024 * 1024 + 77);
     rig.expectCleanFailure("b.pva", "    at pos ");
-    EXPECT_GE(fs::file_size(rig.path("b.pva")), saveFlushMark);
-    EXPECT_LT(fs::file_size(rig.path("b.pva")), 5u * 1024 * 1024);
 
     fs::remove(rig.source);
     rig.expectCleanFailure("c.pva", "ERROR: can't read " + rig.source + "\r\n");
@@ -66,14 +86,101 @@ TEST(OutputFault, OutputCannotBeOpenedReplacedOrWritten)
     fs::create_directories(rig.path("taken/inside"));
     rig.expectCleanFailure("taken", "ERROR: can't delete " + rig.path("taken") + "\r\n");
 
-    // A write failing at once or half way keeps what was written.
+    // A write failing at once or half way.
     for (uint32_t failAfter : {0u, saveFlushMark + 1000000}) {
         const std::string name = "out" + std::to_string(failAfter) + ".pva";
         fileAccessProbe().failWriteAfterBytes = failAfter;
         const std::string t = rig.expectCleanFailure(name, "ERROR: can't write: " + rig.path(name) + "\r\n");
         EXPECT_EQ(t.find("Save Pva"), t.rfind("Save Pva"));
-        EXPECT_EQ(fs::file_size(rig.path(name)), failAfter);
     }
+}
+
+// A small tmpfs on `where` for as long as it lives, where the machine allows
+// mounting (root, outside a locked-down container).
+class SmallFileSystem {
+public:
+    SmallFileSystem(const std::string& where, const char* size) : where_(where)
+    {
+        fs::create_directories(where);
+        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, size) == 0;
+    }
+    ~SmallFileSystem()
+    {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    uint64_t freeBytes() const
+    {
+        struct statvfs v;
+        return ::statvfs(where_.c_str(), &v) == 0 ? uint64_t{v.f_bavail} * v.f_frsize : 0;
+    }
+
+private:
+    std::string where_;
+    bool mounted_ = false;
+};
+
+// The disk fills in the middle of a save over an earlier file: that file survives
+// and the unfinished one gives its room back. The file layer failing a write half
+// way as a full disk does, and a real full file system where one can be mounted.
+TEST(OutputFault, FullDiskKeepsTheEarlierFile)
+{
+    FaultRig rig;
+    fileAccessProbe().failWriteAfterBytes = saveFlushMark + 12345;
+    rig.expectCleanFailure("keep.pva", "ERROR: can't write: " + rig.path("keep.pva") + "\r\n");
+
+    const SmallFileSystem small(rig.path("small"), "size=6m");
+    if (!small.mounted()) {
+        ::testing::Test::RecordProperty("tmpfs", "not mounted: only the fault seam filled the disk");
+        std::cout << "no tmpfs could be mounted here: only the fault seam filled the disk\n";
+        return;
+    }
+    const std::string name = "small/keep.pva";
+    testsupport::writeBytes(rig.path(name), earlierFile);
+    const uint64_t freeBefore = small.freeBytes();
+    const std::string t = rig.expectCleanFailure(name, "ERROR: can't write: " + rig.path(name) + "\r\n");
+    EXPECT_NE(t.find("Save Pva: " + rig.path(name)), std::string::npos);
+    EXPECT_EQ(small.freeBytes(), freeBefore) << "the unfinished file is gone";
+}
+
+// The output is written through one handle: a file that takes the output's name
+// during the save does not receive the rest of the data, and the earlier file,
+// moved away, is not written to.
+TEST(OutputFault, OutputMovedOrReplacedDuringTheSave)
+{
+    FaultRig rig;
+    const std::string out = rig.path("out.pva");
+    testsupport::writeBytes(out, earlierFile);
+    int writes = 0;
+    fileAccessProbe().afterWrite = [&] {
+        if (++writes != 1) return;
+        fs::rename(out, rig.path("moved.pva"));
+        testsupport::writeBytes(out, {'o', 't', 'h', 'e', 'r'});
+    };
+    ASSERT_EQ(rig.save("out.pva"), 1) << rig.text();
+    EXPECT_GT(writes, 2);
+    EXPECT_EQ(readBytes(out), rig.good);
+    EXPECT_EQ(readBytes(rig.path("moved.pva")), earlierFile);
+
+    // The unfinished file itself is taken away and its name given to another:
+    // nothing is put in place, and neither file is removed.
+    writes = 0;
+    std::string unfinished;
+    fileAccessProbe().afterWrite = [&] {
+        if (++writes != 1) return;
+        for (const auto& e : fs::directory_iterator(rig.dir.path()))
+            if (e.path().filename().string().rfind(".out.pva.", 0) == 0) unfinished = e.path().string();
+        fs::rename(unfinished, rig.path("taken.pva"));
+        testsupport::writeBytes(unfinished, {'n', 'o', 't', ' ', 'o', 'u', 'r', 's'});
+    };
+    rig.log->clear();
+    EXPECT_EQ(rig.save("out.pva"), -1);
+    ASSERT_FALSE(unfinished.empty());
+    const std::string t = rig.text();
+    EXPECT_NE(t.find("ERROR: can't replace " + out + "\r\n" + out + " not replaced: "), std::string::npos) << t;
+    EXPECT_EQ(readBytes(out), rig.good);
+    EXPECT_EQ(readBytes(unfinished), (std::vector<uint8_t>{'n', 'o', 't', ' ', 'o', 'u', 'r', 's'}));
+    EXPECT_EQ(readBytes(rig.path("taken.pva")), rig.good);
 }
 
 } // namespace

@@ -145,35 +145,53 @@ TEST(OutputWriter, SplitPartsEndAfterAPictureStartAndJoinToTheWholeSave)
     EXPECT_FALSE(fs::exists(rig.path("cut.pva")));
     EXPECT_EQ(joined(parts), whole);
 
-    // A size of 2 MB wraps the threshold to 4094 MiB: one part; 2 is not 1: no split.
+    // Sizes far above 4 GiB do not wrap: one part. Below 4 MB (refused where
+    // settings are read, so only set by hand) a size counts as 4. 2 is not 1: no split.
+    rig.app->settings.splitPvaDstFileSizeMB = 4100;
+    ASSERT_EQ(rig.save("big.pva"), 1);
+    EXPECT_EQ(readBytes(rig.path("big_0.pva")), whole);
+    EXPECT_FALSE(fs::exists(rig.path("big_1.pva")));
     rig.app->settings.splitPvaDstFileSizeMB = 2;
     ASSERT_EQ(rig.save("small.pva"), 1);
-    EXPECT_EQ(readBytes(rig.path("small_0.pva")), whole);
+    EXPECT_EQ(readParts(rig.path("small")), parts);
     rig.app->settings.splitPvaDstFile = 2;
     EXPECT_EQ(rig.saved("plain.pva"), whole);
 }
 
-TEST(OutputWriter, CancelKeepsExactlyTheFlushesDoneAndHidesTheControls)
+// The file being written lives under a temporary name beside the output until
+// the save is complete: a cancel removes it and leaves an earlier file as it was.
+TEST(OutputWriter, CancelRemovesTheUnfinishedFileKeepsTheEarlierOneAndHidesTheControls)
 {
     Rig rig(bigPictures(30).bytes);
     platform::fake::FakeControl progress, cancel;
     rig.app->settings.saveProgress = &progress;
     rig.app->settings.saveCancelButton = &cancel;
     const std::string out = rig.path("out.pva");
+    testsupport::writeBytes(out, {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
+    std::string unfinished;
     uintmax_t sizeAtCancel = 0;
     rig.host.pump.onServe = [&](int) {
         EXPECT_TRUE(rig.app->saveRunning == 1 && progress.visible && cancel.visible);
+        for (const auto& e : fs::directory_iterator(rig.dir.path())) {
+            const std::string name = e.path().filename().string();
+            if (name != "src.pva" && name != "out.pva") unfinished = e.path().string();
+        }
         std::error_code ec;
-        uintmax_t size = fs::file_size(out, ec);
+        const uintmax_t size = unfinished.empty() ? 0 : fs::file_size(unfinished, ec);
         if (!ec && size >= 3 * saveFlushMark && sizeAtCancel == 0) {
             sizeAtCancel = size;
             rig.app->settings.cancelRequested = 1;
         }
     };
     EXPECT_EQ(rig.save("out.pva"), -1);
+    EXPECT_EQ(fs::path(unfinished).parent_path(), fs::path(rig.dir.path()));
+    EXPECT_EQ(fs::path(unfinished).filename().string().rfind(".out.pva.", 0), 0u) << unfinished;
     EXPECT_GT(sizeAtCancel, 0u);
-    EXPECT_LT(sizeAtCancel, 4 * saveFlushMark);
-    EXPECT_EQ(fs::file_size(out), sizeAtCancel);
+    EXPECT_FALSE(fs::exists(unfinished));
+    EXPECT_EQ(readBytes(out), (std::vector<uint8_t>{'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+    EXPECT_NE(rig.text().find(out + " not replaced: an earlier file of that name is left as it was\r\n"),
+              std::string::npos)
+        << rig.text();
     EXPECT_EQ(rig.app->settings.cancelRequested, 0);
     EXPECT_FALSE(progress.visible || cancel.visible);
     EXPECT_EQ(progress.rangeHigh, 100);

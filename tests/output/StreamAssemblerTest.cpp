@@ -1,6 +1,7 @@
 #include "output/StreamAssembler.h"
 
 #include "cut/CutEditor.h"
+#include "output/OutputWriter.h"
 #include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
@@ -249,6 +250,50 @@ TEST_F(StreamAssemblerTest, TransfersRefuseARangeThatWouldOverflowTheList)
     EXPECT_EQ(l.numOfAVpkt, 10u);
     EXPECT_EQ(containsAudioPesStart(editor, 0, 0, 99999), 0);
     EXPECT_EQ(addAVPkts(editor, 7, 0, 5, 0, 0, 0, 1), -1);   // no such source
+}
+
+// An assembly that runs out of room does not report every range it drops: it
+// counts the packets the transfers would have taken, and the writer says once how
+// many did not fit and saves nothing rather than a new PVA with pieces missing.
+TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
+{
+    SyntheticSource rec;
+    for (int unit = 0; unit < 3; ++unit) {
+        rec.picture(1, static_cast<uint32_t>(unit) * 3600u);
+        for (int k = 0; k < 99999; ++k) rec.videoData();
+    }
+    rec.packets[7] = {pvaStreamAudio, 0, 0, 0, 0, 100};
+    ASSERT_EQ(rec.load(app, 0), 1);
+    NewPvaPacketList& l = editor.packetList;
+
+    // Counted exactly as the transfer would have appended, without a message.
+    l.numOfAVpkt = 1400000;
+    l.quietRefusals = true;
+    EXPECT_EQ(addAVPkts(editor, 0, 0, 99999, 5000, 0, 0, 1), -1);   // the audio packet is before any PES start
+    EXPECT_EQ(l.refusedPackets, 99999u);
+    EXPECT_EQ(appendAVPkts(editor, 0, 0, 99999, 0, 0, 1), -1);
+    EXPECT_EQ(l.refusedPackets, 100000u);
+    EXPECT_EQ(messages, "");
+    l.quietRefusals = false;
+
+    // Units 0-1 eight times: 1.6 million packets for a list of 1,499,999.
+    for (int k = 0; k < 8; ++k) add(0, 1);
+    testsupport::ScratchDir dir("toobig");
+    const std::string out = dir.file("out.pva");
+    messages.clear();
+    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0), -1);
+    EXPECT_EQ(messages, "ERROR:addAVPkts: New PVA to big: " + std::to_string(l.refusedPackets) + " of " +
+                            std::to_string(l.numOfAVpkt + l.refusedPackets) +
+                            " AV packets do not fit, nothing saved\n");
+    EXPECT_GT(l.numOfAVpkt + l.refusedPackets, uint64_t{newPacketLimit});
+    EXPECT_GE(l.refusedPackets, 100000u);
+    EXPECT_FALSE(testsupport::fileExists(out));
+
+    // A list that fits again saves: the count starts afresh with every assembly.
+    editor.deleteSelection(true);
+    add(0, 0);
+    EXPECT_EQ(assembleNewStream(editor, 0), 1);
+    EXPECT_EQ(l.refusedPackets, 0u);
 }
 
 } // namespace

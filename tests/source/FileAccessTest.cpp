@@ -1,9 +1,12 @@
 #include "source/FileAccess.h"
 
+#include "core/LogConsole.h"
+#include "source/OutputFile.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 using testsupport::readBytes;
@@ -96,6 +99,53 @@ TEST_F(FileAccessTest, DeleteRemovesOnlyWhatStandsInTheWay)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_TRUE(deleteFile(fifo.c_str()));
     EXPECT_TRUE(testsupport::fileExists(fifo));
+}
+
+// Only regular files are read (a device never ends, a pipe waits for a writer),
+// and no open waits for the other end of a pipe.
+TEST_F(FileAccessTest, PipesAndDevicesAreNotReadAndNothingWaits)
+{
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(opens(fifo, "rb"));
+    EXPECT_FALSE(opens(fifo, "ab")) << "nobody reads it";
+    EXPECT_FALSE(opens("/dev/zero", "rb"));
+    EXPECT_FALSE(opens(dir.path(), "ab"));
+    LogConsole log;
+    log.attachWindow(nullptr, 1001);
+    EXPECT_EQ(fileSize(fifo.c_str(), log), 0u);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+// The output of a save appears under its name only once it is complete; the
+// longest file name still leaves room for the temporary one beside it.
+TEST_F(FileAccessTest, AnOutputFileIsInPlaceOnlyOnceCommitted)
+{
+    const std::string name = dir.file(std::string(255, 'n'));
+    {
+        OutputFile out;
+        ASSERT_EQ(out.open(name.c_str()), OutputFile::Opened::ok);
+        EXPECT_EQ(std::filesystem::path(out.temporaryName()).parent_path(), std::filesystem::path(dir.path()));
+        EXPECT_EQ(writeFile("abc", 1, 3, out.handle()), 3u);
+        EXPECT_FALSE(testsupport::fileExists(name));
+        EXPECT_TRUE(out.commit());
+        EXPECT_FALSE(out.isOpen());
+    }
+    EXPECT_EQ(readBytes(name), bytesOf("abc"));
+    {
+        OutputFile unfinished;   // let go without a commit: discarded
+        ASSERT_EQ(unfinished.open(name.c_str()), OutputFile::Opened::ok);
+        EXPECT_EQ(writeFile("xyz!", 1, 4, unfinished.handle()), 4u);
+    }
+    EXPECT_EQ(readBytes(name), bytesOf("abc"));
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.is_regular_file();
+    EXPECT_EQ(files, 1);
+
+    OutputFile none;
+    EXPECT_EQ(none.open(""), OutputFile::Opened::failed);
+    EXPECT_EQ(none.open(dir.path().c_str()), OutputFile::Opened::directory);
+    EXPECT_FALSE(none.commit());
 }
 
 // A read error after some bytes delivers those; a full disk in the middle of a write

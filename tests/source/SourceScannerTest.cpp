@@ -8,7 +8,11 @@
 
 #include <array>
 #include <cstring>
+#include <filesystem>
+#include <grp.h>
 #include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -161,6 +165,105 @@ TEST_F(Scanner, PartialHeaderAtTheEndIsNoDamage)
         EXPECT_EQ(scanBuilt(partial).pktCount, 3);
     }
     EXPECT_EQ(said.find("ERROR"), std::string::npos) << said;
+}
+
+// A recorder that stopped in the middle of a packet (a full disk, a crash): that
+// packet is not indexed, and the byte count ends with the last complete one.
+TEST_F(Scanner, APacketCutShortIsNotIndexed)
+{
+    PacketBuilder b;
+    b.videoPts(1000, gopI()).audioPes(1200, {1, 2, 3}).videoPts(4600, gopI()).raw(1, 0, std::vector<uint8_t>(30, 9));
+    const uint32_t complete = static_cast<uint32_t>(b.bytes.size());
+    b.videoPts(8200, gopI());
+    for (int buffered : {1, 0}) {
+        app->settings.fastBufferScan = buffered;
+        for (uint32_t cut : {complete + 8, complete + 12, complete + 20, static_cast<uint32_t>(b.bytes.size()) - 1}) {
+            said.clear();
+            const SourceStream& s = scanBuilt(PacketBuilder{std::vector<uint8_t>(b.bytes.begin(), b.bytes.begin() + cut)});
+            EXPECT_EQ(std::make_tuple(s.pktCount, s.scanEnd, s.lastCutPoint), std::make_tuple(4, complete, 1)) << cut;
+            EXPECT_NE(said.find(": " + std::to_string(complete) + " Bytes   vStartPts 3E8  vEndPts 11F8  Frames 2 \n"),
+                      std::string::npos)
+                << said;
+            EXPECT_EQ(said.find("ERROR"), std::string::npos) << said;
+        }
+    }
+
+    // A recording still being written grows during its scan: what arrives is read.
+    const std::string growing = write("growing.pva", std::vector<uint8_t>(b.bytes.begin(), b.bytes.end() - 5));
+    fakes.pump.serveCalls = 0;
+    fakes.pump.onServe = [&](int call) {
+        if (call != 1) return;
+        std::FILE* f = std::fopen(growing.c_str(), "ab");
+        std::fwrite(&b.bytes[b.bytes.size() - 5], 1, 5, f);
+        std::fclose(f);
+    };
+    ASSERT_EQ(scan(growing), 1);
+    EXPECT_EQ(std::make_pair(app->current().pktCount, app->current().scanEnd),
+              std::make_pair(5, static_cast<uint32_t>(b.bytes.size())));
+}
+
+// A pipe, a device or a directory would hang the scan or never end: refused at
+// once, before anything is opened or shown.
+TEST_F(Scanner, SourcesThatAreNotRegularFilesAreRefusedAtOnce)
+{
+    FakeControl progress;
+    app->settings.scanProgress = &progress;
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.file("zero.pva"));
+    for (const std::string& p : {fifo, std::string("/dev/zero"), std::string("/dev/urandom"), dir.file("zero.pva"),
+                                 dir.path()}) {
+        for (int withLog : {0, 1}) {
+            said.clear();
+            EXPECT_EQ(scan(p, withLog), -1) << p;
+            EXPECT_EQ(said, "ERROR: can't read " + p + ": it is not a regular file\n");
+        }
+    }
+    EXPECT_EQ(progress.showCalls, 0);
+    EXPECT_EQ(app->sourceCount, 0);
+    EXPECT_FALSE(fileExists(fifo + ".txt") || fileExists(dir.file("zero.pva.txt")));
+    EXPECT_FALSE(bufferedReaderState().open);
+}
+
+// The scan log's name taken by a directory, or a directory the user may not
+// write to: said once, and the scan fails before reading the file.
+TEST_F(Scanner, AScanLogThatCannotBeWrittenFailsTheScan)
+{
+    PacketBuilder b;
+    b.videoPts(90000, gopI()).audioPes(91800, {0xAA, 0xBB}).videoPts(93600, gopI());
+    const std::string p = write("log.pva", b.bytes);
+    std::filesystem::create_directories(p + ".txt/inside");
+    EXPECT_EQ(scan(p, 1), -1);
+    EXPECT_EQ(said, "Creating Scan Log: " + p + ".txt\nERROR: can't write " + p + ".txt\n" + p +
+                        ": 0 Bytes   vStartPts 0  vEndPts 0  Frames 0 \n");
+    EXPECT_TRUE(!console.fileCopy() && console.display());
+    EXPECT_EQ(app->sourceCount, 0);
+    EXPECT_TRUE(std::filesystem::is_directory(p + ".txt/inside"));
+
+    // Root writes anywhere: a child that gave up root's rights feels the read-only
+    // directory; anyone else gets the directory made read-only for the time.
+    ScratchDir locked("scanlog");
+    const std::string q = locked.file("rec.pva");
+    writeBytes(q, b.bytes);
+    const bool root = ::geteuid() == 0;
+    if (!root) {
+        ASSERT_EQ(::chmod(locked.path().c_str(), 0555), 0);
+    }
+    said.clear();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+        const int result = scan(q, 1);
+        const bool reported = said == "Creating Scan Log: " + q + ".txt\nERROR: can't write " + q + ".txt\n" + q +
+                                           ": 0 Bytes   vStartPts 0  vEndPts 0  Frames 0 \n";
+        if (!reported) std::fputs(said.c_str(), stderr);
+        ::_exit(result == -1 && reported && !fileExists(q + ".txt") ? 0 : 11);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::chmod(locked.path().c_str(), 0755);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Scanner, CancelFreesTheSlotForTheNextScan)
