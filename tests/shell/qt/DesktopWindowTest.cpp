@@ -517,6 +517,9 @@ TEST_F(DesktopSession, TheSetupDialogEditsAppliesAndStoresTheOptions)
         EXPECT_EQ(copy.splitPvaDstFileSizeMB, 50);
         QTest::keyClicks(edit(1064), "x");
         EXPECT_EQ(copy.splitPvaDstFileSizeMB, 50);
+        edit(1064)->selectAll();
+        QTest::keyClicks(edit(1064), "3");
+        EXPECT_EQ(copy.splitPvaDstFileSizeMB, 50);
         edit(1062)->selectAll();
         QTest::keyClicks(edit(1062), "-");
         EXPECT_EQ(copy.assAudioPtsOffset, live.assAudioPtsOffset);
