@@ -375,9 +375,11 @@ TEST_F(DesktopSession, LongOperationsCancelFromTheirButtonsAndPlayStepsOnlyWhile
                 last = frames[k].message.lParam;
                 at.push_back(frames[k].atMs);
             }
-            ASSERT_GE(at.size(), 12u);
-            EXPECT_LE(at.size(), 20u);
-            for (size_t k = 1; k < at.size(); ++k) EXPECT_GE(at[k] - at[k - 1], 45.0) << k;
+            // Taken here on another thread: single arrivals may lag a little.
+            ASSERT_GE(at.size(), 10u);
+            EXPECT_LE(at.size(), 19u);
+            for (size_t k = 1; k < at.size(); ++k) EXPECT_GE(at[k] - at[k - 1], 30.0) << k;
+            EXPECT_GE((at.back() - at.front()) / static_cast<double>(at.size() - 1), 54.0);
             EXPECT_EQ(app().sources[0].cursor, cursorBefore + static_cast<int32_t>(at.size()));
             // A steady stream of waiting events holds the steps back.
             flood.clock.start();
