@@ -120,8 +120,11 @@ void SetupDialog::onCommand(int id, int code)
         for (const NumberEdit& edit : numberEdits) {
             if (edit.id != id) continue;
             int32_t value;
-            if (Control* control = window_->child(id); control && parseWholeInt(control->currentText(), value))
-                copy.*edit.field = value;
+            Control* control = window_->child(id);
+            if (!control || !parseWholeInt(control->currentText(), value)) continue;
+            // A split size the writer would refuse is kept out like text that is no number.
+            if (edit.field == &Settings::splitPvaDstFileSizeMB && !splitSizeAcceptable(value)) continue;
+            copy.*edit.field = value;
         }
         return;
     }

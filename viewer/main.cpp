@@ -29,7 +29,8 @@ const char* const usage =
     "\n"
     "Without --render: opens the viewer window and waits for the cutter's messages;\n"
     "FILE and POSITION show that picture at once (handed to the running viewer when\n"
-    "there is one). --trace writes a line per message carried out and picture shown.\n"
+    "there is one). --trace writes a line per message carried out and picture shown\n"
+    "(or, when DVD2AVI_PVAVIEW_TRACE names a file, appends them to that file).\n"
     "--render writes the picture the window would show for POSITION as a PNG, at A/B\n"
     "of its display size (default 1/1; 4/1 fits a 1920 x 1080 screen).\n";
 
@@ -173,8 +174,15 @@ int main(int argc, char** argv)
         for (int s : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(s, &sa, nullptr);
     }
 
+    // A viewer that the cutter started has no terminal: DVD2AVI_PVAVIEW_TRACE names
+    // a file its trace lines are appended to.
+    std::FILE* traceTo = trace ? stdout : nullptr;
+    if (const char* path = std::getenv("DVD2AVI_PVAVIEW_TRACE"); !traceTo && path && *path) {
+        traceTo = std::fopen(path, "a");
+        if (!traceTo) std::fprintf(stderr, "DVD2AVI_PVAVIEW: cannot write the trace to %s\n", path);
+    }
     ViewerWindow window;
-    ViewerController controller(window, trace ? stdout : nullptr);
+    ViewerController controller(window, traceTo);
     ViewerServer server([&controller](const platform::ViewerMessage& m) { return controller.handle(m); });
     window.show();
     if (!server.listen(endpoint, error)) {

@@ -312,6 +312,8 @@ void QtDialogWindow::setTitle(const char* title)
     widget_->setWindowTitle(t);
 }
 
+uint64_t QtDialogWindow::nativeId() { return widget_ ? static_cast<uint64_t>(widget_->winId()) : 0; }
+
 void QtDialogWindow::minimise()
 {
     if (widget_) widget_->showMinimized();

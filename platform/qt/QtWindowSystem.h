@@ -49,6 +49,7 @@ public:
     Size clientSize() override;
     void invalidateRect(const Rect& r, bool erase) override;
     void setTitle(const char* title) override;
+    uint64_t nativeId() override;
     void minimise() override;
     void sendClose() override;
     void destroy() override;
