@@ -78,6 +78,12 @@ public:
         capacity_ = bytes / sizeof(T);
         return true;
     }
+    // Makes elements [first, first + n) within the room resident at once, as they are
+    // about to be written.
+    void prefault(size_t first, size_t n)
+    {
+        if (first < capacity_) growing::prefault(data_ + first, (n < capacity_ - first ? n : capacity_ - first) * sizeof(T));
+    }
     // Gives the memory back; the array is empty again.
     void release()
     {

@@ -22,6 +22,18 @@ bool SourceStream::reservePackets(size_t n)
         && gopTimeCode.reserve(n) && pktPos.reserve(n);
 }
 
+bool SourceStream::preparePackets(size_t first, size_t n)
+{
+    if (!reservePackets(first + n)) return false;
+    pktHeader.prefault(first, n);
+    picType.prefault(first, n);
+    vPts.prefault(first, n);
+    aPts.prefault(first, n);
+    gopTimeCode.prefault(first, n);
+    pktPos.prefault(first, n);
+    return true;
+}
+
 bool SourceStream::reserveCutPoints(size_t n) { return cutPointPkt.reserve(n) && cutPointFrame.reserve(n); }
 
 size_t SourceStream::packetRoom() const

@@ -55,6 +55,8 @@ struct SourceStream {
     // when the memory cannot be had (what is there stays).
     bool reservePackets(size_t n);
     bool reserveCutPoints(size_t n);
+    // Room for packets [first, first + n), made resident at once.
+    bool preparePackets(size_t first, size_t n);
     // The packets and cut points there is room for.
     size_t packetRoom() const;
     size_t cutPointRoom() const;

@@ -17,6 +17,7 @@
 namespace {
 
 constexpr uint32_t payloadBufferSize = 8192;
+constexpr size_t packetStretch = 16384;   // packets made resident ahead: under 0.5 MB
 constexpr uint32_t speedLineIntervalMs = 500;
 // PES header bytes up to and including the 5-byte time stamp.
 constexpr uint32_t pesPtsEnd = 14;
@@ -413,7 +414,8 @@ void SourceScan::analyseAudio(const uint8_t* data, uint32_t have)
         log_.writef("     PTS: %04u -%04u <- Audio with PES\n", audioPts_, (s_->vStartPts - audioPts_) / 90);
 }
 
-// The index grows with the file: more room before the packet that needs it.
+// The index grows with the file, a stretch of packets at a time: touching its
+// fresh pages at once costs less than a page fault each.
 bool SourceScan::makeRoomForPacket()
 {
     if (static_cast<size_t>(pktNum_) < packetRoom_) return true;
@@ -423,14 +425,15 @@ bool SourceScan::makeRoomForPacket()
         failed_ = true;
         return false;
     }
-    const size_t want = static_cast<size_t>(pktNum_) + 1;
-    if (!s_->reservePackets(want)) {
+    const size_t first = static_cast<size_t>(pktNum_);
+    const size_t stretch = std::min(packetStretch, static_cast<size_t>(app_.limits.packetsPerSource) - first);
+    if (!s_->preparePackets(first, stretch)) {
         log_.write("ERROR: OUT OF MEMORY\n", 1);
         failed_ = true;
         return false;
     }
-    // Never more room than the limit: the check above then runs at the limit.
-    packetRoom_ = std::min(s_->packetRoom(), static_cast<size_t>(app_.limits.packetsPerSource));
+    // Never past the limit: the check above then runs at the limit.
+    packetRoom_ = first + stretch;
     return true;
 }
 
