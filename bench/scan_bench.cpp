@@ -58,8 +58,8 @@ int main(int argc, char** argv)
     getrusage(RUSAGE_SELF, &ru);
     const SourceStream& s = app->sources[0];
     double mib = s.scanEnd / 1048576.0;
-    std::printf("mode=%s result=%d bytes=%u packets=%d units=%d seconds=%.3f MiB/s=%.1f maxrss_MiB=%.1f pump_calls=%ld\n",
-                mode, result, s.scanEnd, s.pktCount, s.lastCutPoint, seconds, mib / seconds, ru.ru_maxrss / 1024.0,
+    std::printf("mode=%s result=%d bytes=%llu packets=%d units=%d seconds=%.3f MiB/s=%.1f maxrss_MiB=%.1f pump_calls=%ld\n",
+                mode, result, static_cast<unsigned long long>(s.scanEnd), s.pktCount, s.lastCutPoint, seconds, mib / seconds, ru.ru_maxrss / 1024.0,
                 pump.calls);
     return result == 1 ? 0 : 1;
 }

@@ -43,7 +43,8 @@ int runUnits(CliContext& ctx, int argc, char** argv)
     std::fputs("unit\tfirst_packet\tend_packet\tfile_offset\tstart_frame\tvpts\tpic_type\tgop_timecode\n", stdout);
     for (int32_t u = 0; u < s.lastCutPoint; ++u) {
         int32_t firstPkt = s.cutPointPkt[u];
-        std::printf("%d\t%d\t%d\t%u\t%d\t%u\t%u\t0x%08X\n", u, firstPkt, s.cutPointPkt[u + 1], s.pktPos[firstPkt],
+        std::printf("%d\t%d\t%d\t%llu\t%d\t%u\t%u\t0x%08X\n", u, firstPkt, s.cutPointPkt[u + 1],
+                    static_cast<unsigned long long>(s.pktPos[firstPkt]),
                     s.cutPointFrame[u], s.vPts[firstPkt], static_cast<unsigned>(s.picType[firstPkt]),
                     s.gopTimeCode[firstPkt]);
     }

@@ -10,28 +10,25 @@
 
 namespace {
 
-// Level -1 of the history: never stored, never written. Built in zeroed static
-// storage, so that the 750 KB of columns take no room in the program file.
-alignas(CutList) unsigned char emptyListStorage[sizeof(CutList)];
-
+// Level -1 of the history: never stored, never written.
 const CutList& emptyList()
 {
-    static const CutList* list = new (emptyListStorage) CutList;
-    return *list;
+    static const CutList list;
+    return list;
 }
 
 void copyColumns(CutList& dst, int32_t dstAt, const CutList& src, int32_t srcAt, int32_t n)
 {
     if (n <= 0) return;
     size_t bytes = static_cast<size_t>(n) * sizeof(int32_t);
-    std::memmove(dst.source + dstAt, src.source + srcAt, bytes);
-    std::memmove(dst.unit + dstAt, src.unit + srcAt, bytes);
-    std::memmove(dst.firstPacket + dstAt, src.firstPacket + srcAt, bytes);
-    std::memmove(dst.endPacket + dstAt, src.endPacket + srcAt, bytes);
-    std::memmove(dst.startFrame + dstAt, src.startFrame + srcAt, bytes);
+    std::memmove(dst.source.get() + dstAt, src.source.get() + srcAt, bytes);
+    std::memmove(dst.unit.get() + dstAt, src.unit.get() + srcAt, bytes);
+    std::memmove(dst.firstPacket.get() + dstAt, src.firstPacket.get() + srcAt, bytes);
+    std::memmove(dst.endPacket.get() + dstAt, src.endPacket.get() + srcAt, bytes);
+    std::memmove(dst.startFrame.get() + dstAt, src.startFrame.get() + srcAt, bytes);
 }
 
-// Copies a level; only the entries in use are worth moving.
+// Copies a level; only the entries in use are worth moving. dst has room for them.
 void copyLevel(CutList& dst, const CutList& src)
 {
     copyColumns(dst, 0, src, 0, src.count);
@@ -41,23 +38,14 @@ void copyLevel(CutList& dst, const CutList& src)
     dst.selEnd = src.selEnd;
 }
 
-template <typename T>
-void allocOnce(std::unique_ptr<T[]>& array, size_t n)
-{
-    // Plain new[] of a trivial type: the pages are only touched when used.
-    array.reset(new (std::nothrow) T[n]);
-}
+void reportOutOfMemory(LogConsole& log) { log.write("ERROR: OUT OF MEMORY\n", 1); }
 
 } // namespace
 
 CutEditor::CutEditor(SourceAnalyser& application) : app(application)
 {
     history.reset(new (std::nothrow) CutHistory);
-    allocOnce(packetList.source, newPacketCapacity);
-    allocOnce(packetList.packet, newPacketCapacity);
-    allocOnce(packetList.newVideoPts, newPacketCapacity);
-    allocOnce(packetList.newAudioPts, newPacketCapacity);
-    if (!ready()) app.log.write("ERROR: OUT OF MEMORY\n", 1);
+    if (!ready()) reportOutOfMemory(app.log);
 }
 
 const CutList& CutEditor::currentList() const
@@ -68,11 +56,16 @@ const CutList& CutEditor::currentList() const
 
 CutList& CutEditor::currentListForEdit() { return history->levels[history->currentLevel]; }
 
-void CutEditor::pushLevel()
+bool CutEditor::pushLevel()
 {
     CutHistory& h = *history;
-    if (h.currentLevel > cutHistoryLevels - 2) {
-        for (int32_t k = 0; k + 1 < h.levelCount; ++k) copyLevel(h.levels[k], h.levels[k + 1]);
+    const bool full = h.currentLevel > cutHistoryLevels - 2;
+    // The level that receives the copy: the oldest one when it is dropped.
+    CutList& target = full ? h.levels[0] : h.levels[h.currentLevel + 1];
+    if (h.currentLevel >= 0 && !target.reserve(static_cast<size_t>(h.levels[h.currentLevel].count))) return false;
+    if (full) {
+        // Dropping the oldest level passes the levels' storage down; nothing is copied.
+        std::rotate(h.levels, h.levels + 1, h.levels + h.levelCount);
         --h.levelCount;
         --h.currentLevel;
     }
@@ -82,12 +75,16 @@ void CutEditor::pushLevel()
         h.levels[0].makeEmpty();
     ++h.currentLevel;
     h.levelCount = h.currentLevel + 1;
+    return true;
 }
 
 int CutEditor::insertSrcPicPkts(bool atEnd)
 {
     if (!ready()) return -1;
-    pushLevel();
+    if (!pushLevel()) {
+        reportOutOfMemory(app.log);
+        return -1;
+    }
     int result = -1;
     CutList& list = currentListForEdit();
     const int32_t s = app.currentSource;
@@ -95,9 +92,13 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
     const int32_t a = src ? src->selStart : -1;
     const int32_t b = src ? src->selEnd : -1;
     // Unit i reads cut point i + 1, so a unit at or beyond lastCutPoint has no end.
-    if (a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint && src->lastCutPoint < cutPointCapacity) {
-        if (list.count + (b - a) > cutListLimit - 1) {
-            app.log.write("ERROR:insertSrcPicPkts: New PVA to big\n", 1);
+    if (a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint) {
+        const int64_t limit = app.limits.listEntries;
+        if (int64_t{list.count} + (b - a) > limit - 1) {
+            app.log.writef("ERROR:insertSrcPicPkts: New PVA to big: more than %lld entries\n",
+                           static_cast<long long>(limit));
+        } else if (!list.reserve(static_cast<size_t>(list.count) + static_cast<size_t>(b - a) + 1)) {
+            reportOutOfMemory(app.log);
         } else {
             const int32_t n = b - a + 1;
             const int32_t target = atEnd ? list.count : std::clamp(list.cursor, 0, list.count);
@@ -123,7 +124,10 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
 int CutEditor::deleteSelection(bool all)
 {
     if (!ready()) return -1;
-    pushLevel();
+    if (!pushLevel()) {
+        reportOutOfMemory(app.log);
+        return -1;
+    }
     int result = -1;
     CutList& list = currentListForEdit();
     if (all) {
@@ -292,13 +296,13 @@ const char* CutEditor::currentSourceName() const
     return app.sources[s].fileName.c_str();
 }
 
-uint32_t CutEditor::currentFilePosition() const
+uint64_t CutEditor::currentFilePosition() const
 {
     const SourceStream* src = app.usableSource(app.currentSource);
     // lastCutPoint 0 cannot tell one cut point from none; the unused slot would be
     // uninitialised, so both count as "no cut point".
     if (!src || src->lastCutPoint <= 0) return 0;
-    const int32_t cursor = std::clamp(src->cursor, 0, std::min(src->lastCutPoint, cutPointCapacity - 1));
+    const int32_t cursor = std::clamp(src->cursor, 0, src->lastCutPoint);
     const int32_t pkt = src->cutPointPkt[cursor];
     if (pkt < 0 || pkt >= src->pktCount) return 0;
     return src->pktPos[pkt];

@@ -1,12 +1,12 @@
 #pragma once
+#include "core/GrowingArray.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 
 class SourceAnalyser;
 
-inline constexpr int32_t cutListCapacity = 37500;
-inline constexpr int32_t cutListLimit = 37499;
 inline constexpr int cutHistoryLevels = 6;
 
 // One entry: a cut unit of a source, with the source's values copied at the time.
@@ -18,13 +18,14 @@ struct CutEntry {
     int32_t startFrame;
 };
 
-// One level of the history, stored column by column.
+// One level of the history, stored column by column. The columns grow with the
+// list (reserve); the entries from count on are not used.
 struct CutList {
-    int32_t source[cutListCapacity];
-    int32_t unit[cutListCapacity];
-    int32_t firstPacket[cutListCapacity];
-    int32_t endPacket[cutListCapacity];
-    int32_t startFrame[cutListCapacity];
+    GrowingArray<int32_t> source;
+    GrowingArray<int32_t> unit;
+    GrowingArray<int32_t> firstPacket;
+    GrowingArray<int32_t> endPacket;
+    GrowingArray<int32_t> startFrame;
     int32_t count = 0;
     int32_t cursor = 0;
     int32_t selStart = -1;
@@ -32,6 +33,12 @@ struct CutList {
 
     CutEntry entry(int32_t i) const { return {source[i], unit[i], firstPacket[i], endPacket[i], startFrame[i]}; }
     void makeEmpty() { count = 0; cursor = 0; selStart = selEnd = -1; }
+    // Room for n entries in every column; false when the memory cannot be had.
+    bool reserve(size_t n)
+    {
+        return source.reserve(n) && unit.reserve(n) && firstPacket.reserve(n) && endPacket.reserve(n)
+            && startFrame.reserve(n);
+    }
 };
 
 struct CutHistory {
@@ -40,20 +47,24 @@ struct CutHistory {
     int32_t currentLevel = -1;   // -1: the empty list, not stored
 };
 
-// The assembled packet list of the new PVA.
-inline constexpr uint32_t newPacketCapacity = 1500000;
-inline constexpr uint32_t newPacketLimit = 1499999;
+// The assembled packet list of the new PVA. Its columns grow as an assembly
+// fills them and keep their room for the next one.
 struct NewPvaPacketList {
-    std::unique_ptr<int32_t[]> source;
-    std::unique_ptr<uint32_t[]> packet;
-    std::unique_ptr<uint32_t[]> newVideoPts;
-    std::unique_ptr<uint32_t[]> newAudioPts;
+    GrowingArray<int32_t> source;
+    GrowingArray<uint32_t> packet;
+    GrowingArray<uint32_t> newVideoPts;
+    GrowingArray<uint32_t> newAudioPts;
     uint32_t numOfAVpkt = 0;
     // AV packets that transfers had no room for, since the last assembly began.
     // During an assembly (quietRefusals) a refusal is only counted: the writer then
     // says once how much did not fit and saves nothing.
     uint64_t refusedPackets = 0;
     bool quietRefusals = false;
+
+    bool reserve(size_t n)
+    {
+        return source.reserve(n) && packet.reserve(n) && newVideoPts.reserve(n) && newAudioPts.reserve(n);
+    }
 };
 
 enum class Pane { source, list };
@@ -62,8 +73,8 @@ enum class SelectEnd { start, end };
 // The editing state of the new PVA.
 class CutEditor {
 public:
-    // Allocates the history and the packet list once; a failed allocation is
-    // reported and leaves the editor refusing every edit (see ready()).
+    // Makes the empty history; the lists take memory as they grow. A failed
+    // allocation is reported and leaves the editor refusing every edit (see ready()).
     explicit CutEditor(SourceAnalyser& app);
     CutEditor(const CutEditor&) = delete;
     CutEditor& operator=(const CutEditor&) = delete;
@@ -75,7 +86,7 @@ public:
     std::string outputName;
 
     // The list shown and edited: the current level, or the empty list at level -1.
-    bool ready() const { return history && packetList.source && packetList.packet && packetList.newVideoPts && packetList.newAudioPts; }
+    bool ready() const { return history != nullptr; }
 
     const CutList& currentList() const;
     CutList& currentListForEdit();   // only valid when currentLevel >= 0
@@ -97,8 +108,9 @@ public:
     int resetEditor();
     int32_t sourceCount() const;
     const char* currentSourceName() const;
-    uint32_t currentFilePosition() const;
+    uint64_t currentFilePosition() const;
 
 private:
-    void pushLevel();
+    // False, with nothing changed, when the copy of the current level cannot be had.
+    bool pushLevel();
 };

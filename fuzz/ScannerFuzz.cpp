@@ -45,14 +45,14 @@ const std::string& scratchFile()
 
 void checkIndex(const SourceStream& s, size_t fileSize)
 {
-    check(s.pktCount >= 0 && s.pktCount <= maxPacketsPerSource, "packet count out of range");
-    check(s.lastCutPoint >= 0 && s.lastCutPoint < cutPointCapacity, "cut point count out of range");
+    check(s.pktCount >= 0 && static_cast<size_t>(s.pktCount) <= s.packetRoom(), "packet count out of range");
+    check(s.lastCutPoint >= 0 && static_cast<size_t>(s.lastCutPoint) < s.cutPointRoom(), "cut point count out of range");
     for (int32_t k = 0; k < s.pktCount; ++k) {
         const PvaPacketHeader& h = s.pktHeader[k];
         check(h.sync1 == 0x41 && h.sync2 == 0x56, "indexed packet without AV");
         check(s.pktPos[k] + uint64_t{8} + h.length <= fileSize, "indexed packet runs past the end of the file");
         if (k + 1 < s.pktCount)
-            check(uint64_t{s.pktPos[k]} + 8 + h.length <= s.pktPos[k + 1], "packets overlap");
+            check(s.pktPos[k] + 8 + h.length <= s.pktPos[k + 1], "packets overlap");
     }
     check(s.pktCount == 0 || s.scanEnd <= fileSize, "byte count beyond the end of the file");
     // With lastCutPoint 0 there is no unit, and the first entry may be one that a

@@ -96,7 +96,7 @@ private:
     uint8_t audioCounter_ = 0;
     int32_t openSource_ = -1;
     OwnedFile sourceFile_;
-    uint32_t readPosition_ = 0;
+    uint64_t readPosition_ = 0;
     bool readPositionKnown_ = false;
     int fileNumber_ = 0;
     bool newFile_ = true;
@@ -198,7 +198,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
             readPosition_ = 0;
             readPositionKnown_ = true;
         }
-        const uint32_t p = src.pktPos[j] + pvaHeaderSize;
+        const uint64_t p = src.pktPos[j] + pvaHeaderSize;
         bool ok = true;
         if (!readPositionKnown_ || readPosition_ != p) {
             ok = seekFile(sourceFile_.get(), p, 0) == 0;
@@ -215,7 +215,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         // go out with stale bytes in it.
         if (got < length) {
             readPositionKnown_ = false;
-            log_.writef("ERROR: can't read %s    at pos %u\n", src.fileName.c_str(), p);
+            log_.writef("ERROR: can't read %s    at pos %llu\n", src.fileName.c_str(), static_cast<unsigned long long>(p));
             error_ = true;
             return false;
         }
@@ -410,9 +410,14 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {
-        app.log.writef("ERROR:addAVPkts: New PVA to big: %llu of %llu AV packets do not fit, nothing saved\n",
-                       static_cast<unsigned long long>(packets.refusedPackets),
-                       static_cast<unsigned long long>(packets.numOfAVpkt + packets.refusedPackets));
+        // Past the limit, the line names it; short of it, memory ran out (said already).
+        const uint64_t all = packets.numOfAVpkt + packets.refusedPackets;
+        const uint64_t limit = app.limits.newPvaPackets;
+        char most[64] = "";
+        if (all > limit) std::snprintf(most, sizeof most, " (at most %llu)", static_cast<unsigned long long>(limit));
+        app.log.writef("ERROR:addAVPkts: New PVA to big: %llu of %llu AV packets do not fit%s, nothing saved\n",
+                       static_cast<unsigned long long>(packets.refusedPackets), static_cast<unsigned long long>(all),
+                       most);
         return -1;
     }
 

@@ -38,8 +38,17 @@ Transfer beginTransfer(CutEditor& editor, int32_t s, uint32_t first, uint32_t& l
     NewPvaPacketList& list = editor.packetList;
     if (!src || !editor.ready()) return Transfer::unusable;
     if (!clampRange(*src, first, last)) return Transfer::empty;
-    if (uint64_t{list.numOfAVpkt} + (last - first) >= newPacketLimit) {
-        if (!list.quietRefusals) editor.app.log.write("ERROR:addAVPkts: New PVA to big\n", 1);
+    const uint64_t limit = editor.app.limits.newPvaPackets;
+    if (uint64_t{list.numOfAVpkt} + (last - first) >= limit) {
+        if (!list.quietRefusals)
+            editor.app.log.writef("ERROR:addAVPkts: New PVA to big: more than %llu packets\n",
+                                  static_cast<unsigned long long>(limit));
+        return Transfer::full;
+    }
+    // Room for every packet of the range, although only some may be taken. Without
+    // it the range is refused as one that does not fit, and said once.
+    if (!list.reserve(size_t{list.numOfAVpkt} + (last - first) + 1)) {
+        if (!list.quietRefusals || list.refusedPackets == 0) editor.app.log.write("ERROR: OUT OF MEMORY\n", 1);
         return Transfer::full;
     }
     return Transfer::take;

@@ -8,7 +8,9 @@ class CutEditor;
 int assembleNewStream(CutEditor& editor, int selectionOnly);
 
 // The transfer operations (ranges inclusive; first > last is empty).
-// 1, or -1 with "ERROR:addAVPkts: New PVA to big\n" when the list would overflow.
+// 1, or -1 with "ERROR:addAVPkts: New PVA to big: more than N packets\n" when the list
+// would hold more than its limit, or "ERROR: OUT OF MEMORY\n" when there is no room
+// for the range; during an assembly such refusals are only counted.
 int addAVPkts(CutEditor& editor, int32_t source, uint32_t first, uint32_t last, uint32_t audioStartPts,
               uint32_t audioPtsOffset, uint32_t videoPtsOffset, int calcNewPts);
 int appendAVPkts(CutEditor& editor, int32_t source, uint32_t first, uint32_t last, uint32_t audioEndPts,

@@ -86,7 +86,7 @@ void MainDialog::onInit(platform::Window& window)
         slider->setPosition(5);
     }
     window.setTitle(productLine);
-    for (const char* piece : {productLine, contactLine, viewerCredit, viewerSource, sizeWarning})
+    for (const char* piece : {productLine, contactLine, viewerCredit, viewerSource, sizeNote})
         s.console.write(piece, 1);
     hide({mainid::cancelScan, mainid::scanProgress, mainid::cancelSave, mainid::saveProgress, mainid::scanWithLog,
           mainid::listMpeg, mainid::restartServer});

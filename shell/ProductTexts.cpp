@@ -4,7 +4,7 @@ const char* const contactLine = "Contact: the README of the Orvane sources says 
 const char* const viewerCredit = "Preview: the viewer DVD2AVI_PVAVIEW shows the picture at the source cursor; ";
 const char* const viewerSource =
     "it is built together with orvane and is looked for beside orvane, then on the PATH\n";
-const char* const sizeWarning = "warning: maximum pva file size < 4GB\n";
+const char* const sizeNote = "note: pva files of 4GB and more can be cut\n";
 
 const char* const aboutText =
     "ORVANE 3.50 cuts and joins PVA recordings.\n"

@@ -7,5 +7,5 @@
 extern const char* const contactLine;
 extern const char* const viewerCredit;
 extern const char* const viewerSource;
-extern const char* const sizeWarning;
+extern const char* const sizeNote;
 extern const char* const aboutText;

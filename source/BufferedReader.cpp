@@ -15,16 +15,16 @@ struct Reader {
     FileHandle handle = nullptr;
     uint8_t* buffer = nullptr;
     bool open = false;
-    uint32_t position = 0;
-    uint32_t windowStart = 0;
-    uint32_t windowEnd = 0; // 0: no window
-    uint32_t handlePosition = 0;
+    uint64_t position = 0;
+    uint64_t windowStart = 0;
+    uint64_t windowEnd = 0; // 0: no window
+    uint64_t handlePosition = 0;
     // False when the system file pointer is not where handlePosition says: a
     // failed seek, or readFile/seekFile/writeFile used on the handle since the
     // reader last moved it (seenMoves no longer matches handle->moves).
     bool handleKnown = false;
     uint32_t seenMoves = 0;
-    uint32_t fileSize = 0;
+    uint64_t fileSize = 0;
 };
 
 Reader reader;
@@ -34,14 +34,14 @@ void forgetHandlePosition()
     reader.handleKnown = false;
 }
 
-void setHandlePosition(uint32_t pos)
+void setHandlePosition(uint64_t pos)
 {
     reader.handlePosition = pos;
     reader.handleKnown = true;
     reader.seenMoves = reader.handle->moves;
 }
 
-bool handleIsAt(uint32_t pos)
+bool handleIsAt(uint64_t pos)
 {
     return reader.handleKnown && reader.seenMoves == reader.handle->moves && reader.handlePosition == pos;
 }
@@ -98,10 +98,10 @@ FileHandle openBuffered(const char* path, const char* mode, LogConsole& log)
     reader.open = true;
     uint64_t size = 0;
     if (fileio::sizeOf(h, &size)) {
-        reader.fileSize = static_cast<uint32_t>(size);
+        reader.fileSize = size;
     } else {
         log.write("Error: Can't get file size\n", 1);
-        reader.fileSize = 0xFFFFFFFF;
+        reader.fileSize = fileSizeUnknown;
     }
     return h;
 }
@@ -152,7 +152,7 @@ const uint8_t* viewBuffered(uint8_t* fallback, uint32_t n, FileHandle h, uint32_
     return fallback;
 }
 
-int seekBuffered(FileHandle h, uint32_t offset, int origin)
+int seekBuffered(FileHandle h, uint64_t offset, int origin)
 {
     if (!reader.open || h != reader.handle || origin != 0) return 1;
     reader.position = offset;

@@ -22,13 +22,13 @@ uint32_t readBuffered(void* buffer, uint32_t size, uint32_t count, FileHandle h)
 const uint8_t* viewBuffered(uint8_t* fallback, uint32_t n, FileHandle h, uint32_t* got);
 // origin 0: the position moves (lazily) and 0 is returned; any other origin, or a
 // handle that is not the reader's: 1.
-int seekBuffered(FileHandle h, uint32_t offset, int origin);
+int seekBuffered(FileHandle h, uint64_t offset, int origin);
 // Closes the reader's file and frees the buffer; another handle is just closed.
 int closeBuffered(FileHandle h);
 
 // State of the reader, for tests.
 struct BufferedReaderState {
     bool open;
-    uint32_t position, windowStart, windowEnd, handlePosition, fileSize;
+    uint64_t position, windowStart, windowEnd, handlePosition, fileSize;
 };
 BufferedReaderState bufferedReaderState();

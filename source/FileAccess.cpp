@@ -235,7 +235,7 @@ uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle
     return done;
 }
 
-int seekFile(FileHandle h, uint32_t offset, int origin)
+int seekFile(FileHandle h, uint64_t offset, int origin)
 {
     if (!h) return 1;
     int whence;
@@ -260,9 +260,8 @@ int closeFile(FileHandle h)
 
 bool openFileSize(FileHandle h, uint64_t* size) { return size && fileio::sizeOf(h, size); }
 
-uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB)
+uint64_t fileSize(const char* path, LogConsole& log)
 {
-    if (over4GiB) *over4GiB = false;
     int fd = path ? fileio::sysOpen(path, O_RDONLY | O_NONBLOCK, 0) : -1;
     if (fd >= 0 && isDirectory(fd)) {
         sysClose(fd);
@@ -270,18 +269,16 @@ uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB)
     }
     if (fd < 0) {
         log.writef("Error: Can't open %s\n", path ? path : "");
-        return 0xFFFFFFFF;
+        return fileSizeUnknown;
     }
     struct stat st;
     bool ok = ::fstat(fd, &st) == 0 && st.st_size >= 0;
     sysClose(fd);
     if (!ok) {
         log.write("Error: Can't get file size\n", 1);
-        return 0xFFFFFFFF;
+        return fileSizeUnknown;
     }
-    uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (over4GiB) *over4GiB = size > UINT32_MAX;
-    return static_cast<uint32_t>(size);
+    return static_cast<uint64_t>(st.st_size);
 }
 
 bool deleteFile(const char* path)

@@ -5,7 +5,7 @@
 
 class LogConsole;
 
-// The thin file layer: handles, counted bytes and unsigned 32-bit offsets.
+// The thin file layer: handles, counted bytes and unsigned 64-bit offsets.
 // A failed open is a null handle.
 struct FileObject;
 using FileHandle = FileObject*;
@@ -29,7 +29,7 @@ uint32_t readFile(void* buffer, uint32_t size, uint32_t count, FileHandle h);
 uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle h);
 // origin 0 start, 1 current, 2 end; the offset is an unsigned distance (never backwards).
 // Returns 0 on success, 1 on failure.
-int seekFile(FileHandle h, uint32_t offset, int origin);
+int seekFile(FileHandle h, uint64_t offset, int origin);
 int closeFile(FileHandle h);
 // The real size of an open file; false when the system cannot give it.
 bool openFileSize(FileHandle h, uint64_t* size);
@@ -40,10 +40,10 @@ struct FileCloser {
 };
 using OwnedFile = std::unique_ptr<FileObject, FileCloser>;
 
-// Low 32 bits of the file size, or 0xFFFFFFFF with "Error: Can't open %s\n" or
-// "Error: Can't get file size\n". When over4GiB is given it tells whether the
-// real size is 4 GiB or more (the 32-bit result has then wrapped).
-uint32_t fileSize(const char* path, LogConsole& log, bool* over4GiB = nullptr);
+inline constexpr uint64_t fileSizeUnknown = UINT64_MAX;
+// The size of the file, or fileSizeUnknown with "Error: Can't open %s\n" or
+// "Error: Can't get file size\n".
+uint64_t fileSize(const char* path, LogConsole& log);
 // Removes a file before it is written anew; true when nothing of old contents
 // stands in the way afterwards: the file is gone, was not there, or is a device or
 // pipe (written as it is, never removed: a save to /dev/null must not take

@@ -2,39 +2,53 @@
 
 #include "core/LogConsole.h"
 
-#include <new>
+#include <algorithm>
 
 SourceAnalyser::SourceAnalyser(LogConsole& logConsole) : log(logConsole) {}
 
 namespace {
 
-// Allocates without touching the memory: a slot costs only the pages it uses.
-template <typename T>
-bool allocArray(std::unique_ptr<T[]>& array, size_t n, LogConsole& log)
+// The first room of a slot: its pages cost nothing until a scan writes them.
+constexpr size_t firstPacketRoom = 65536;
+constexpr size_t firstCutPointRoom = 4096;
+
+} // namespace
+
+bool SourceStream::reservePackets(size_t n)
 {
-    if (array) return true;
-    array.reset(new (std::nothrow) T[n]);
-    if (!array) {
-        log.write("ERROR: OUT OF MEMORY\n", 1);
-        return false;
-    }
+    // All or nothing would need a second copy of the index: a column that grew
+    // stays grown, the room is the smallest column's.
+    return pktHeader.reserve(n) && picType.reserve(n) && vPts.reserve(n) && aPts.reserve(n)
+        && gopTimeCode.reserve(n) && pktPos.reserve(n);
+}
+
+bool SourceStream::preparePackets(size_t first, size_t n)
+{
+    if (!reservePackets(first + n)) return false;
+    pktHeader.prefault(first, n);
+    picType.prefault(first, n);
+    vPts.prefault(first, n);
+    aPts.prefault(first, n);
+    gopTimeCode.prefault(first, n);
+    pktPos.prefault(first, n);
     return true;
 }
 
-} // namespace
+bool SourceStream::reserveCutPoints(size_t n) { return cutPointPkt.reserve(n) && cutPointFrame.reserve(n); }
+
+size_t SourceStream::packetRoom() const
+{
+    return std::min({pktHeader.capacity(), picType.capacity(), vPts.capacity(), aPts.capacity(),
+                     gopTimeCode.capacity(), pktPos.capacity()});
+}
+
+size_t SourceStream::cutPointRoom() const { return std::min(cutPointPkt.capacity(), cutPointFrame.capacity()); }
 
 int SourceAnalyser::allocSourceArrays(int slot)
 {
     SourceStream& s = sources[slot];
-    bool ok = true;
-    ok &= allocArray(s.pktHeader, packetCapacity, log);
-    ok &= allocArray(s.picType, packetCapacity, log);
-    ok &= allocArray(s.vPts, packetCapacity, log);
-    ok &= allocArray(s.aPts, packetCapacity, log);
-    ok &= allocArray(s.gopTimeCode, packetCapacity, log);
-    ok &= allocArray(s.pktPos, packetCapacity, log);
-    ok &= allocArray(s.cutPointPkt, cutPointCapacity, log);
-    ok &= allocArray(s.cutPointFrame, cutPointCapacity, log);
+    const bool ok = s.reservePackets(firstPacketRoom) && s.reserveCutPoints(firstCutPointRoom);
+    if (!ok) log.write("ERROR: OUT OF MEMORY\n", 1);
     s.pktCount = 0;
     return ok ? 1 : -1;
 }

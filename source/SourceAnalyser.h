@@ -1,4 +1,5 @@
 #pragma once
+#include "core/GrowingArray.h"
 #include "core/Settings.h"
 #include "source/FileAccess.h"
 #include "source/PvaPacket.h"
@@ -10,28 +11,37 @@
 
 class LogConsole;
 
+inline constexpr uint64_t noAvHeader = UINT64_MAX;
+
 inline constexpr int maxSources = 16;
-inline constexpr int32_t packetCapacity = 1500000;   // room in the per-packet arrays
-inline constexpr int32_t maxPacketsPerSource = 1499999;
-inline constexpr int32_t cutPointCapacity = 37500;
 inline constexpr uint32_t ptsTicksPerSecond = 90000;
+
+// What the program holds at most. The columns grow with the work, so these are far
+// above any recording (2e9 packets are some 16 GB of empty packets, or months of
+// broadcast); memory runs out first.
+struct Capacities {
+    int32_t packetsPerSource = 2000000000;
+    int32_t listEntries = 2000000000;      // entries of one cut-list level
+    uint32_t newPvaPackets = 2000000000;   // packets of the assembled list
+};
 
 // One scanned source: the packet index and the cut points.
 // Per-packet time stamps are relative to vStartPts after a successful scan.
+// The columns grow as the scan fills them (reservePackets, reserveCutPoints).
 struct SourceStream {
     std::string fileName;
-    std::unique_ptr<PvaPacketHeader[]> pktHeader;   // length in host order
-    std::unique_ptr<uint8_t[]> picType;             // 0 none, 1 I, 2 P, 3 B
-    std::unique_ptr<uint32_t[]> vPts;
-    std::unique_ptr<uint32_t[]> aPts;
-    std::unique_ptr<uint32_t[]> gopTimeCode;
+    GrowingArray<PvaPacketHeader> pktHeader;   // length in host order
+    GrowingArray<uint8_t> picType;             // 0 none, 1 I, 2 P, 3 B
+    GrowingArray<uint32_t> vPts;
+    GrowingArray<uint32_t> aPts;
+    GrowingArray<uint32_t> gopTimeCode;
     uint32_t vStartPts = 0;
     uint32_t vEndPts = 0;
-    uint32_t scanEnd = 0;
-    std::unique_ptr<uint32_t[]> pktPos;
+    uint64_t scanEnd = 0;
+    GrowingArray<uint64_t> pktPos;
     int32_t pktCount = 0;
-    std::unique_ptr<int32_t[]> cutPointPkt;
-    std::unique_ptr<int32_t[]> cutPointFrame;
+    GrowingArray<int32_t> cutPointPkt;
+    GrowingArray<int32_t> cutPointFrame;
     int32_t lastCutPoint = 0;
     int32_t cursor = 0;
     int32_t selStart = -1;
@@ -41,7 +51,16 @@ struct SourceStream {
     {
         return pktHeader && picType && vPts && aPts && gopTimeCode && pktPos && cutPointPkt && cutPointFrame;
     }
-    // Empties the slot's index; the arrays stay for the next scan.
+    // Room for n packets in every per-packet column, or for n cut points; false
+    // when the memory cannot be had (what is there stays).
+    bool reservePackets(size_t n);
+    bool reserveCutPoints(size_t n);
+    // Room for packets [first, first + n), made resident at once.
+    bool preparePackets(size_t first, size_t n);
+    // The packets and cut points there is room for.
+    size_t packetRoom() const;
+    size_t cutPointRoom() const;
+    // Empties the slot's index; the columns stay for the next scan.
     void resetIndex()
     {
         pktCount = 0;
@@ -62,6 +81,7 @@ public:
     // Every message of the scanner, the editor, the assembler and the writer goes here.
     LogConsole& log;
     Settings settings;
+    Capacities limits;
     SourceStream sources[maxSources];
     int32_t currentSource = 0;
     int32_t sourceCount = 0;
@@ -75,11 +95,11 @@ public:
 
     // Scans path into the next free slot; 1 on success, -1 otherwise.
     int scanSource(const char* path, int withLog);
-    // Allocates the slot's missing arrays and sets its pktCount to 0.
-    // Returns 1, or -1 when an array could not be allocated.
+    // Gives the slot's columns their first room (nothing resident yet) and sets its
+    // pktCount to 0. Returns 1, or -1 when a column could not be had.
     int allocSourceArrays(int slot);
-    // Offset of the next "AV" + id 1/2 header at or after start, or 0xFFFFFFFF.
-    uint32_t findNextAvHeader(uint32_t start, FileHandle file);
+    // Offset of the next "AV" + id 1/2 header at or after start, or noAvHeader.
+    uint64_t findNextAvHeader(uint64_t start, FileHandle file);
 
     void selectPreviousSource();
     void selectNextSource();

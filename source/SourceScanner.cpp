@@ -8,6 +8,7 @@
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -16,7 +17,7 @@
 namespace {
 
 constexpr uint32_t payloadBufferSize = 8192;
-constexpr uint32_t noHeaderFound = 0xFFFFFFFF;
+constexpr size_t packetStretch = 16384;   // packets made resident ahead: under 0.5 MB
 constexpr uint32_t speedLineIntervalMs = 500;
 // PES header bytes up to and including the 5-byte time stamp.
 constexpr uint32_t pesPtsEnd = 14;
@@ -54,7 +55,7 @@ public:
         position_ += got;
         return got;
     }
-    void seek(uint32_t offset)
+    void seek(uint64_t offset)
     {
         if (buffered_)
             seekBuffered(handle_, offset, 0);
@@ -64,12 +65,12 @@ public:
     }
     // Moves on to offset unless the reader already stands there (saves a system
     // call per packet on the plain file layer).
-    void skipTo(uint32_t offset)
+    void skipTo(uint64_t offset)
     {
         if (offset != position_) seek(offset);
     }
     // Someone else has moved the file (the repair search).
-    void positionUnknown() { position_ = noHeaderFound; }
+    void positionUnknown() { position_ = noAvHeader; }
     // The file's size now: a recording still being written grows during its scan.
     bool currentSize(uint64_t& size) const { return openFileSize(handle_, &size); }
     void close()
@@ -85,12 +86,12 @@ public:
 private:
     bool buffered_;
     FileHandle handle_ = nullptr;
-    uint32_t position_ = 0;
+    uint64_t position_ = 0;
 };
 
-int progressPercent(uint32_t offset, uint32_t size)
+int progressPercent(uint64_t offset, uint64_t size)
 {
-    if (size == 0 || size == noHeaderFound) return 0;
+    if (size == 0 || size == fileSizeUnknown) return 0;
     double p = offset * 100.0 / size;
     if (p >= 100.0) return 100;
     return static_cast<int>(p);
@@ -125,13 +126,14 @@ private:
     void prepareSlot();
     void readPackets();
     bool readHeader(uint8_t raw[pvaHeaderSize]);
-    bool fileReaches(uint32_t end);
+    bool fileReaches(uint64_t end);
     bool repair(uint8_t raw[pvaHeaderSize]);
     void logPacketStart(const PvaPacketHeader& header);
     void analysePayload(const PvaPacketHeader& header, PacketFindings& found);
     void analyseVideo(const uint8_t* data, uint32_t have, PacketFindings& found);
     void analyseAudio(const uint8_t* data, uint32_t have);
-    void storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint32_t next);
+    bool makeRoomForPacket();
+    void storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint64_t next);
     bool noteCutPoint(const PacketFindings& found);
     void reportProgress();
     int keepOrFreeSlot();
@@ -147,22 +149,26 @@ private:
     std::string scanLogName_;
     const bool cutAtI_;   // anything but 0 cuts at I pictures
     platform::Host& host_ = platform::host();
-    uint32_t size_ = 0;
+    uint64_t size_ = 0;
     SourceStream* s_ = nullptr;
     bool failed_ = false;
+    size_t packetRoom_ = 0;
 
-    uint32_t offset_ = 0;
+    uint64_t offset_ = 0;
     int32_t pktNum_ = 0;
     int32_t pictureCounter_ = 0;
     int32_t cutCount_ = 0;
     uint32_t videoPts_ = 0, audioPts_ = 0, gopWord_ = 0;
     // What the repair rolls back to: the state before the last packet read.
     int32_t prevPktNum_ = 0, prevCutCount_ = 0;
-    uint32_t prevVStartPts_ = 0, prevVEndPts_ = 0, lastGoodOffset_ = 0;
+    uint32_t prevVStartPts_ = 0, prevVEndPts_ = 0;
+    uint64_t lastGoodOffset_ = 0;
     bool packetSeen_ = false;
-    uint32_t speedTime_ = 0, speedOffset_ = 0;
+    uint32_t speedTime_ = 0;
+    uint64_t speedOffset_ = 0;
     // The summary line's values, as the scan reached them.
-    uint32_t endReached_ = 0, startPts_ = 0, endPts_ = 0;
+    uint64_t endReached_ = 0;
+    uint32_t startPts_ = 0, endPts_ = 0;
 
     uint8_t payload_[payloadBufferSize];
 };
@@ -187,7 +193,7 @@ int SourceScan::run()
     return result;
 }
 
-// A free slot, and a file that 32-bit offsets can index.
+// A free slot; the size only drives the progress bar.
 bool SourceScan::admit()
 {
     if (app_.sourceCount >= maxSources) {
@@ -201,12 +207,7 @@ bool SourceScan::admit()
         log_.writef("ERROR: can't read %s: it is not a regular file\n", path_);
         return false;
     }
-    bool over4GiB = false;
-    size_ = fileSize(path_, log_, &over4GiB);
-    if (over4GiB) {
-        log_.writef("ERROR: %s is 4 GiB or larger, PVA files must be smaller than 4 GiB\n", path_);
-        return false;
-    }
+    size_ = fileSize(path_, log_);
     return true;
 }
 
@@ -280,9 +281,7 @@ void SourceScan::readPackets()
     for (;;) {
         if (!readHeader(raw)) return;
         const PvaPacketHeader header = readPacketHeader(raw);
-        // A packet reaching past 4 GiB cannot be complete in a file below 4 GiB.
-        if (uint64_t{offset_} + pvaHeaderSize + header.length > 0xFFFFFFFFu) return;
-        const uint32_t next = offset_ + pvaHeaderSize + header.length;
+        const uint64_t next = offset_ + pvaHeaderSize + header.length;
         // A recording cut short (a full disk, a recorder that crashed) ends inside
         // its last packet: like a partial header, that packet is not indexed.
         if (next > size_ && !fileReaches(next)) return;
@@ -291,13 +290,9 @@ void SourceScan::readPackets()
         PacketFindings found;
         analysePayload(header, found);
         reader_.skipTo(next);
+        if (!makeRoomForPacket()) return;
         storePacket(header, found, next);
 
-        if (pktNum_ > maxPacketsPerSource - 1) {
-            log_.writef("ERROR: source PVA file to big or bad PVA file format\n");
-            failed_ = true;
-            return;
-        }
         prevPktNum_ = pktNum_;
         prevCutCount_ = cutCount_;
         ++pktNum_;
@@ -321,11 +316,11 @@ bool SourceScan::readHeader(uint8_t raw[pvaHeaderSize])
 }
 
 // Whether the file holds `end` bytes, taking its size afresh.
-bool SourceScan::fileReaches(uint32_t end)
+bool SourceScan::fileReaches(uint64_t end)
 {
     uint64_t now = 0;
     if (!reader_.currentSize(now)) return false;
-    size_ = now > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(now);
+    size_ = now;
     return end <= now;
 }
 
@@ -340,17 +335,18 @@ bool SourceScan::repair(uint8_t raw[pvaHeaderSize])
     pktNum_ = prevPktNum_;
 
     log_.writef("ERROR: No file end but no (more) AV header found\n");
-    log_.writef("Try to repair pva file at pos %u , mpegpkt %d  \n", lastGoodOffset_, prevCutCount_ - 1);
+    log_.writef("Try to repair pva file at pos %llu , mpegpkt %d  \n", static_cast<unsigned long long>(lastGoodOffset_),
+                prevCutCount_ - 1);
     // Skip the "AV" of the last good packet; before the first packet there is
     // none, and a header right after a single stray byte must not be missed.
-    const uint32_t from = packetSeen_ ? lastGoodOffset_ + 2 : lastGoodOffset_ + 1;
-    const uint32_t found = app_.findNextAvHeader(from, reader_.handle());
+    const uint64_t from = packetSeen_ ? lastGoodOffset_ + 2 : lastGoodOffset_ + 1;
+    const uint64_t found = app_.findNextAvHeader(from, reader_.handle());
     reader_.positionUnknown();
-    if (found == noHeaderFound) {
+    if (found == noAvHeader) {
         log_.writef("ERROR: No more AV Data Found\n");
         return false;
     }
-    log_.writef("Found more AV Data at %u\n", found);
+    log_.writef("Found more AV Data at %llu\n", static_cast<unsigned long long>(found));
     reader_.seek(found);
     if (reader_.read(raw, pvaHeaderSize) < pvaHeaderSize) return false;
     offset_ = found;
@@ -363,8 +359,8 @@ void SourceScan::logPacketStart(const PvaPacketHeader& header)
     const char* stream = "";
     if (header.streamId == pvaStreamVideo) stream = "ID: 1 VIDEO  ";
     if (header.streamId == pvaStreamAudio) stream = "ID: 2 AUDIO  ";
-    log_.writef("%09u::%05d: %scount:%03d  len:%05d  ", offset_, pktNum_, stream, header.counter,
-                static_cast<int>(header.length));
+    log_.writef("%09llu::%05d: %scount:%03d  len:%05d  ", static_cast<unsigned long long>(offset_), pktNum_, stream,
+                header.counter, static_cast<int>(header.length));
 }
 
 // Only video and audio payloads with a time stamp are read; the others are skipped.
@@ -418,7 +414,30 @@ void SourceScan::analyseAudio(const uint8_t* data, uint32_t have)
         log_.writef("     PTS: %04u -%04u <- Audio with PES\n", audioPts_, (s_->vStartPts - audioPts_) / 90);
 }
 
-void SourceScan::storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint32_t next)
+// The index grows with the file, a stretch of packets at a time: touching its
+// fresh pages at once costs less than a page fault each.
+bool SourceScan::makeRoomForPacket()
+{
+    if (static_cast<size_t>(pktNum_) < packetRoom_) return true;
+    if (pktNum_ >= app_.limits.packetsPerSource) {
+        log_.writef("ERROR: source PVA file to big or bad PVA file format: more than %d packets\n",
+                    app_.limits.packetsPerSource);
+        failed_ = true;
+        return false;
+    }
+    const size_t first = static_cast<size_t>(pktNum_);
+    const size_t stretch = std::min(packetStretch, static_cast<size_t>(app_.limits.packetsPerSource) - first);
+    if (!s_->preparePackets(first, stretch)) {
+        log_.write("ERROR: OUT OF MEMORY\n", 1);
+        failed_ = true;
+        return false;
+    }
+    // Never past the limit: the check above then runs at the limit.
+    packetRoom_ = first + stretch;
+    return true;
+}
+
+void SourceScan::storePacket(const PvaPacketHeader& header, const PacketFindings& found, uint64_t next)
 {
     SourceStream& s = *s_;
     s.pktHeader[pktNum_] = header;
@@ -438,12 +457,14 @@ void SourceScan::storePacket(const PvaPacketHeader& header, const PacketFindings
 }
 
 // A packet whose time stamp field is cut short carries no time stamp and cannot
-// start a unit. False (the scan fails) when the cut points are full.
+// start a unit. False (the scan fails) when there is no memory for one more.
+// There are never more cut points than packets, which the limit already bounds.
 bool SourceScan::noteCutPoint(const PacketFindings& found)
 {
     if (!((cutAtI_ && found.iCount != 0) || (!cutAtI_ && found.ptsRead))) return true;
-    if (cutCount_ >= cutPointCapacity) {
-        log_.writef("ERROR: source PVA file to big or bad PVA file format\n");
+    const size_t n = static_cast<size_t>(cutCount_) + 1;
+    if (n > s_->cutPointRoom() && !s_->reserveCutPoints(n)) {
+        log_.write("ERROR: OUT OF MEMORY\n", 1);
         failed_ = true;
         return false;
     }
@@ -458,9 +479,10 @@ void SourceScan::reportProgress()
 {
     if (settings_.scanProgress) settings_.scanProgress->setPosition(progressPercent(offset_, size_));
 
-    const uint32_t now = host_.clock->nowMs();
     platform::Control* infoLine = settings_.sourceInfoLine;
-    if (infoLine && now - speedTime_ > speedLineIntervalMs) {
+    if (!infoLine) return;
+    const uint32_t now = host_.clock->nowMs();
+    if (now - speedTime_ > speedLineIntervalMs) {
         char line[80];
         std::snprintf(line, sizeof line, "Scan PVA %4.0fMB  %2.2f MB/s", offset_ / 1048576.0,
                       ((offset_ - speedOffset_) / 1048576.0) / ((now - speedTime_) * 0.001));
@@ -494,23 +516,23 @@ int SourceScan::keepOrFreeSlot()
 
 void SourceScan::writeSummary()
 {
-    log_.writef("%s: %u Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path_, endReached_, startPts_, endPts_,
-                static_cast<uint32_t>(pictureCounter_));
+    log_.writef("%s: %llu Bytes   vStartPts %X  vEndPts %X  Frames %u \n", path_,
+                static_cast<unsigned long long>(endReached_), startPts_, endPts_, static_cast<uint32_t>(pictureCounter_));
 }
 
 } // namespace
 
-uint32_t SourceAnalyser::findNextAvHeader(uint32_t start, FileHandle file)
+uint64_t SourceAnalyser::findNextAvHeader(uint64_t start, FileHandle file)
 {
-    if (!file || seekFile(file, start, 0) != 0) return noHeaderFound;
+    if (!file || seekFile(file, start, 0) != 0) return noAvHeader;
     // Read in blocks, match byte by byte: "AV" then stream id 1 or 2. A byte that
     // breaks the pattern may itself start the next one (0x41 0x41 0x56 0x01).
     uint8_t block[4096];
-    uint32_t offset = start;
+    uint64_t offset = start;
     int matched = 0;   // 0 nothing, 1 after 0x41, 2 after 0x41 0x56
     for (;;) {
         uint32_t n = readFile(block, 1, sizeof block, file);
-        if (n == 0) return noHeaderFound;
+        if (n == 0) return noAvHeader;
         for (uint32_t i = 0; i < n; ++i, ++offset) {
             uint8_t b = block[i];
             if (matched == 2 && (b == pvaStreamVideo || b == pvaStreamAudio)) return offset - 2;

@@ -46,13 +46,12 @@ TimeCode gopClockTime(uint32_t word)
 
 bool packetReadable(const SourceStream& src, int32_t p)
 {
-    return src.allocated() && p >= 0 && p < src.pktCount && p < packetCapacity;
+    return src.allocated() && p >= 0 && p < src.pktCount;
 }
 
 bool unitReadable(const SourceStream& src, int32_t unit)
 {
-    return src.allocated() && unit >= 0 && unit < src.lastCutPoint && unit < cutPointCapacity
-        && packetReadable(src, src.cutPointPkt[unit]);
+    return src.allocated() && unit >= 0 && unit < src.lastCutPoint && packetReadable(src, src.cutPointPkt[unit]);
 }
 
 // The lines a cell shows for packet p of src; the last pieces differ between
@@ -133,7 +132,7 @@ Rect StreamViews::cellRect(const Rect& pane, int k) const
 
 int32_t StreamViews::unitCount(Pane pane) const
 {
-    if (pane == Pane::source) return std::clamp(app_.current().lastCutPoint, 0, cutPointCapacity - 1);
+    if (pane == Pane::source) return std::max(app_.current().lastCutPoint, 0);
     return editor_.currentList().count;
 }
 

@@ -148,6 +148,14 @@ std::vector<SavedRun> runs()
         {"ini_then_set",
          "--help >/dev/null && printf 'cutAtIFrames=0\\nsaveNoAudio=1\\n' >s.ini && "
          "$CLI --ini s.ini --set cutAtIFrames=1 cut -o out.pva --add 0:1-2 a.pva"},
+        {"history_drops_levels",
+         "cut -o out.pva --add 0:1-1 --add 0:3-3 --add 0:5-5 --add 0:7-7 --add 0:9-9 --add 0:11-11 --add 0:13-13 "
+         "--undo --undo --undo --undo --undo --redo --redo --insert 0:20-21@1 --undo --redo --delete 0-0 a.pva"},
+        {"every_picture_edits",
+         "--set cutAtIFrames=0 cut -o out.pva --add 0:10-60 --insert 0:200-210@5 --delete 20-30 --add 1:3-9 "
+         "--undo --redo --add 0:500-530 a.pva b.pva"},
+        {"scanlog_files_damaged", "--set fastBufferScan=0 scan --log c.pva"},
+        {"units_every_picture_files", "--set fastBufferScan=0 --set cutAtIFrames=0 units c.pva"},
     };
 }
 

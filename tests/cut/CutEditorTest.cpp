@@ -101,24 +101,67 @@ TEST_F(CutEditorTest, InsertCopiesTheSelectedUnitsAtTheCursorOrRefusesButPushesA
     EXPECT_EQ(messages, "");
 }
 
+// The list grows with the edits, up to a limit far above any recording; here it
+// is lowered to where fixed columns used to end.
 TEST_F(CutEditorTest, ListLimitIs37499Entries)
 {
-    ASSERT_EQ(add(0, 0), 1);
-    CutList& l = editor.currentListForEdit();
-    for (int32_t* column : {l.source, l.unit, l.firstPacket, l.endPacket, l.startFrame})
-        std::fill_n(column + 1, 37496, column[0]);
-    l.count = 37497;
+    // 37,497 entries: 37,499 was the most the fixed columns held.
+    auto fill = [&] {
+        ASSERT_EQ(add(0, 0), 1);
+        CutList& l = editor.currentListForEdit();
+        ASSERT_TRUE(l.reserve(37500));
+        for (GrowingArray<int32_t>* column : {&l.source, &l.unit, &l.firstPacket, &l.endPacket, &l.startFrame})
+            std::fill_n(column->get() + 1, 37496, (*column)[0]);
+        l.count = 37497;
+    };
+    fill();
+    EXPECT_EQ(add(1, 3), 1);
+    EXPECT_EQ(list().count, 37500);
+    EXPECT_EQ(list().unit[37499], 3);
+    editor.resetEditor();
 
+    app.limits.listEntries = 37499;
+    ASSERT_EQ(SyntheticSource().gops(12).load(app, 0), 1);
+    fill();
     EXPECT_EQ(add(1, 2), 1);
     EXPECT_EQ(list().count, 37499);
     EXPECT_EQ(messages, "");
 
     editor.undo();
     EXPECT_EQ(add(1, 3), -1);
-    EXPECT_EQ(messages, "ERROR:insertSrcPicPkts: New PVA to big\n");
+    EXPECT_EQ(messages, "ERROR:insertSrcPicPkts: New PVA to big: more than 37499 entries\n");
     // The redo level was replaced by the pushed copy.
     EXPECT_TRUE(level() == 1 && levels() == 2);
     EXPECT_EQ(list().count, 37497);
+}
+
+// Without memory for more entries an edit is refused and nothing already there is lost.
+TEST_F(CutEditorTest, EditsWithoutMemoryLoseNothing)
+{
+    ASSERT_EQ(add(0, 2), 1);
+    ASSERT_EQ(add(4, 5), 1);
+    const std::string before = state();
+    growingArrayProbe().failAfterBytes = 0;
+    // No room for the copy of the current level that an edit pushes: nothing changes.
+    EXPECT_EQ(add(6, 6), -1);
+    EXPECT_EQ(editor.deleteSelection(true), -1);
+    EXPECT_EQ(state(), before);
+    EXPECT_EQ(messages, "ERROR: OUT OF MEMORY\nERROR: OUT OF MEMORY\n");
+
+    // Room for the copy but not for the range: the pushed level stays, as for every
+    // refused edit, and holds the list as it was.
+    growingArrayProbe().reset();
+    editor.undo();
+    const size_t room = editor.history->levels[1].source.capacity();
+    ASSERT_EQ(SyntheticSource().gops(static_cast<int>(room) + 2).load(app, 1), 1);
+    growingArrayProbe().failAfterBytes = 0;
+    messages.clear();
+    EXPECT_EQ(add(0, static_cast<int32_t>(room)), -1);
+    EXPECT_EQ(messages, "ERROR: OUT OF MEMORY\n");
+    EXPECT_EQ(state(), "1/2 [0 1 2] 0 -1:-1");
+    growingArrayProbe().reset();
+    EXPECT_EQ(add(0, static_cast<int32_t>(room)), 1);
+    EXPECT_EQ(list().count, 3 + static_cast<int32_t>(room) + 1);
 }
 
 TEST_F(CutEditorTest, HistoryKeepsSixLevelsAndUndoEndsAtTheEmptyList)

@@ -228,9 +228,18 @@ TEST_F(StreamAssemblerTest, TransfersRefuseARangeThatWouldOverflowTheList)
     ASSERT_EQ(rec.load(app, 0), 1);
     NewPvaPacketList& l = editor.packetList;
 
+    // The list grows past what fixed columns held (1,499,999 packets) ...
+    l.numOfAVpkt = 1400000;
+    EXPECT_EQ(addAVPkts(editor, 0, 0, 99999, 0, 0, 0, 1), 1);
+    EXPECT_EQ(l.numOfAVpkt, 1500000u);
+    EXPECT_EQ(std::make_pair(l.packet[1499999], l.source[1499999]), std::make_pair(99999u, 0));
+    EXPECT_EQ(messages, "");
+
+    // ... up to a limit far above any recording, here lowered to where they ended.
+    app.limits.newPvaPackets = 1499999;
     l.numOfAVpkt = 1400000;
     EXPECT_EQ(addAVPkts(editor, 0, 0, 99999, 0, 0, 0, 1), -1);
-    EXPECT_EQ(messages, "ERROR:addAVPkts: New PVA to big\n");
+    EXPECT_EQ(messages, "ERROR:addAVPkts: New PVA to big: more than 1499999 packets\n");
     // The rule counts every packet of the range, also those that are not appended.
     EXPECT_EQ(appendAVPkts(editor, 0, 0, 99999, 0, 0, 1), -1);
     EXPECT_EQ(preAddAVAudioPkts(editor, 0, 0, 99999, 0, 0, 1), -1);
@@ -241,7 +250,7 @@ TEST_F(StreamAssemblerTest, TransfersRefuseARangeThatWouldOverflowTheList)
     // The last free entries can be filled exactly.
     l.numOfAVpkt = 1400000;
     EXPECT_EQ(addAVPkts(editor, 0, 1, 99999, 0, 0, 0, 1), 1);
-    EXPECT_EQ(l.numOfAVpkt, newPacketLimit);
+    EXPECT_EQ(l.numOfAVpkt, 1499999u);
 
     // Empty ranges append nothing and are never refused; ranges past the index are cut.
     EXPECT_EQ(addAVPkts(editor, 0, 6, 5, 0, 0, 0, 1), 1);
@@ -250,6 +259,17 @@ TEST_F(StreamAssemblerTest, TransfersRefuseARangeThatWouldOverflowTheList)
     EXPECT_EQ(l.numOfAVpkt, 10u);
     EXPECT_EQ(containsAudioPesStart(editor, 0, 0, 99999), 0);
     EXPECT_EQ(addAVPkts(editor, 7, 0, 5, 0, 0, 0, 1), -1);   // no such source
+
+    // Without memory for the range nothing of it is appended.
+    app.limits = Capacities{};
+    l.numOfAVpkt = static_cast<uint32_t>(l.packet.capacity());
+    growingArrayProbe().failAfterBytes = 0;
+    messages.clear();
+    EXPECT_EQ(addAVPkts(editor, 0, 0, 9, 0, 0, 0, 1), -1);
+    EXPECT_EQ(appendAVPkts(editor, 0, 0, 9, 0, 0, 1), -1);
+    EXPECT_EQ(messages, "ERROR: OUT OF MEMORY\nERROR: OUT OF MEMORY\n");
+    EXPECT_EQ(l.numOfAVpkt, static_cast<uint32_t>(l.packet.capacity()));
+    growingArrayProbe().reset();
 }
 
 // An assembly that runs out of room does not report every range it drops: it
@@ -265,6 +285,8 @@ TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
     rec.packets[7] = {pvaStreamAudio, 0, 0, 0, 0, 100};
     ASSERT_EQ(rec.load(app, 0), 1);
     NewPvaPacketList& l = editor.packetList;
+    // The limit is far above any recording; here it is where fixed columns ended.
+    app.limits.newPvaPackets = 1499999;
 
     // Counted exactly as the transfer would have appended, without a message.
     l.numOfAVpkt = 1400000;
@@ -284,8 +306,8 @@ TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
     EXPECT_EQ(saveNewStream(editor, out.c_str(), 0), -1);
     EXPECT_EQ(messages, "ERROR:addAVPkts: New PVA to big: " + std::to_string(l.refusedPackets) + " of " +
                             std::to_string(l.numOfAVpkt + l.refusedPackets) +
-                            " AV packets do not fit, nothing saved\n");
-    EXPECT_GT(l.numOfAVpkt + l.refusedPackets, uint64_t{newPacketLimit});
+                            " AV packets do not fit (at most 1499999), nothing saved\n");
+    EXPECT_GT(l.numOfAVpkt + l.refusedPackets, uint64_t{app.limits.newPvaPackets});
     EXPECT_GE(l.refusedPackets, 100000u);
     EXPECT_FALSE(testsupport::fileExists(out));
 
@@ -294,6 +316,18 @@ TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
     add(0, 0);
     EXPECT_EQ(assembleNewStream(editor, 0), 1);
     EXPECT_EQ(l.refusedPackets, 0u);
+
+    // Without memory for the list it is the same, said once as what it is.
+    app.limits = Capacities{};
+    for (int k = 0; k < 20; ++k) add(0, 1);   // 4 million packets, more than the list has room for
+    growingArrayProbe().failAfterBytes = 0;
+    messages.clear();
+    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0), -1);
+    growingArrayProbe().reset();
+    EXPECT_EQ(messages, "ERROR: OUT OF MEMORY\nERROR:addAVPkts: New PVA to big: " + std::to_string(l.refusedPackets)
+                            + " of " + std::to_string(l.numOfAVpkt + l.refusedPackets)
+                            + " AV packets do not fit, nothing saved\n");
+    EXPECT_FALSE(testsupport::fileExists(out));
 }
 
 } // namespace

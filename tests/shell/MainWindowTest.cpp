@@ -60,7 +60,7 @@ TEST_F(MainWindow, StartUpBuildsTheWindowInOrderAndThenWaits)
     EXPECT_TRUE(w.visible);
     EXPECT_EQ(w.title, productLine);
     EXPECT_EQ(shown(), crlf(std::string(productLine) + contactLine + viewerCredit + viewerSource
-                            + "warning: maximum pva file size < 4GB\n"));
+                            + "note: pva files of 4GB and more can be cut\n"));
     EXPECT_EQ(w.control(1001).text, shown());
 
     const std::vector<int> hidden = {1057, 1064, 1058, 1065, 1056, 1059, 1061, 1033, 1031,
@@ -317,6 +317,23 @@ TEST_F(MainWindow, SourceScrollActionsMoveThePaneAndPostThePosition)
     EXPECT_NE(shown().find("Starting: DVD2AVI_PVAVIEW"), std::string::npos);
     const std::string pos = std::to_string(49 * unitBytes);
     EXPECT_EQ(describeSince(from), (std::vector<std::string>{"send 74 4097 0 [1:/rec/a.pva" + std::string(1, '\0') + "]",
+                                                             "send 1028 0 " + pos, "post 1028 0 " + pos}));
+}
+
+// The unit at the cursor of a recording of more than 4 GiB: its whole offset goes to
+// the viewer, with the file and when posted.
+TEST_F(MainWindow, PositionsBeyondFourGiBReachTheViewerWhole)
+{
+    start();
+    SourceStream& src = load(0, 10, "/rec/long.pva");
+    const uint64_t beyond = uint64_t{5} << 30;
+    for (int32_t k = 0; k < src.pktCount; ++k) src.pktPos[k] += beyond;
+    src.cursor = 3;
+    viewer.quit();
+    const size_t from = mark();
+    main().scroll(1051, platform::scrollLineRight);
+    const std::string pos = std::to_string(beyond + 4 * unitBytes);
+    EXPECT_EQ(describeSince(from), (std::vector<std::string>{"send 74 4097 0 [1:/rec/long.pva" + std::string(1, '\0') + "]",
                                                              "send 1028 0 " + pos, "post 1028 0 " + pos}));
 }
 

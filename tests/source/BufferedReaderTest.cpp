@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 #include <utility>
@@ -224,15 +225,36 @@ TEST_F(BufferedReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
 {
     std::string p = dir.file("huge.pva");
     testsupport::writeBytes(p, {});
-    ASSERT_EQ(::truncate(p.c_str(), 4294967296LL + 10), 0);   // sparse: no disk space
+    const uint64_t size = 4294967296ull + 10;
+    ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(size)), 0);   // sparse: no disk space
+    // Bytes beyond 4 GiB, to tell them from the zeros of the hole.
+    int fd = ::open(p.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const uint8_t tail[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(::pwrite(fd, tail, sizeof tail, static_cast<off_t>(size - 8)), 6);
+    ::close(fd);
     openAndResetProbe(p);
-    EXPECT_EQ(state().fileSize, 10u);
+    EXPECT_EQ(state().fileSize, size);
     std::vector<uint8_t> out(16, 0xAA);
     seekBuffered(h, 4 * MiB - 4, 0);
     EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
     seekBuffered(h, 0xFFFFFFFCu, 0);
     EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
     EXPECT_EQ(out[8], 0xAA) << "nothing written past the request";
+    // Past 4 GiB the position does not wrap to the start of the file.
+    seekBuffered(h, size - 12, 0);
+    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8), (std::vector<uint8_t>{0, 0, 0, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 4u);
+    EXPECT_EQ(state().position, size);
+    // A window formed above 4 GiB.
+    closeBuffered(h);
+    ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(size + 8 * MiB)), 0);
+    openAndResetProbe(p);
+    seekBuffered(h, size - 8, 0);
+    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    EXPECT_EQ(out[0], 1);
+    EXPECT_EQ(window(), Pair(size - 8, size - 8 + 4 * MiB));
 }
 
 } // namespace

@@ -26,7 +26,7 @@ const std::vector<uint8_t> pad(16, 0xFF);
 std::vector<uint8_t> pic(int type) { return concat({pictureHeader(type), pad}); }
 std::vector<uint8_t> gopI(uint32_t word = 0x00082040) { return concat({gopHeader(word), pictureHeader(1), pad}); }
 
-template <class T> std::vector<T> first(const std::unique_ptr<T[]>& column, int n)
+template <class T> std::vector<T> first(const GrowingArray<T>& column, int n)
 {
     return std::vector<T>(column.get(), column.get() + n);
 }
@@ -123,13 +123,13 @@ TEST_F(Scanner, GarbageBeforeTheFirstPacketIsSkipped)
                         "Found more AV Data at 5\n"),
               std::string::npos)
         << said;
-    EXPECT_EQ(std::make_tuple(s.pktCount, s.pktPos[0], s.cutPointPkt[0]), std::make_tuple(2, 5u, 0));
+    EXPECT_EQ(std::make_tuple(s.pktCount, s.pktPos[0], s.cutPointPkt[0]), std::make_tuple(2, uint64_t{5}, 0));
 
     // A single stray byte: the packet right behind it is not lost.
     PacketBuilder one;
     one.garbage({0x13}).videoPts(1000, gopI()).audioPes(1200, {});
     const SourceStream& o = scanBuilt(one);
-    EXPECT_EQ(std::make_pair(o.pktCount, o.pktPos[0]), std::make_pair(2, 1u));
+    EXPECT_EQ(std::make_pair(o.pktCount, o.pktPos[0]), std::make_pair(2, uint64_t{1}));
 }
 
 TEST_F(Scanner, DamagedLengthDropsThePacketAndRenumbersTheRest)
@@ -149,7 +149,7 @@ TEST_F(Scanner, DamagedLengthDropsThePacketAndRenumbersTheRest)
               std::string::npos)
         << said;
     EXPECT_EQ(s.pktCount, 4);
-    EXPECT_EQ(first(s.pktPos, 4), (std::vector<uint32_t>{0, 44, pos3, pos4}));
+    EXPECT_EQ(first(s.pktPos, 4), (std::vector<uint64_t>{0, 44, pos3, pos4}));
     // The dropped packet's picture was counted.
     EXPECT_EQ(cutPoints(s), (std::vector<std::pair<int32_t, int32_t>>{{0, 0}, {3, 2}}));
 }
@@ -199,7 +199,7 @@ TEST_F(Scanner, APacketCutShortIsNotIndexed)
     };
     ASSERT_EQ(scan(growing), 1);
     EXPECT_EQ(std::make_pair(app->current().pktCount, app->current().scanEnd),
-              std::make_pair(5, static_cast<uint32_t>(b.bytes.size())));
+              std::make_pair(5, static_cast<uint64_t>(b.bytes.size())));
 }
 
 // A pipe, a device or a directory would hang the scan or never end: refused at
@@ -305,13 +305,6 @@ TEST_F(Scanner, RefusalsBeforeTheFileIsRead)
     EXPECT_NE(said.find("Error: Can't open " + missing + "\nERROR: can't read " + missing + "\n"), std::string::npos);
     EXPECT_FALSE(progress.visible || cancel.visible);
 
-    // 4 GiB and more cannot be indexed with 32-bit offsets (a sparse file costs nothing).
-    std::string huge = write("huge.pva", {});
-    ASSERT_EQ(::truncate(huge.c_str(), (off_t{1} << 32) + 10), 0);
-    said.clear();
-    EXPECT_EQ(scan(huge), -1);
-    EXPECT_EQ(said, "ERROR: " + huge + " is 4 GiB or larger, PVA files must be smaller than 4 GiB\n");
-
     PacketBuilder b;
     b.videoPts(1000, gopI());
     std::string p = write("s.pva", b.bytes);
@@ -327,15 +320,45 @@ TEST_F(Scanner, PacketLimit)
 {
     const uint8_t zeroLength[8] = {0x41, 0x56, 0x01, 0x00, 0x55, 0x00, 0x00, 0x00};
     std::vector<uint8_t> bytes;
-    bytes.reserve(8 * (maxPacketsPerSource + 1));
-    for (int32_t i = 0; i < maxPacketsPerSource; ++i) bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
+    bytes.reserve(8 * 1500001);
+    for (int32_t i = 0; i < 1500000; ++i) bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
+    // The index grows past what fixed columns held (1,499,999 packets) ...
+    ASSERT_EQ(scan(write("many.pva", bytes)), 1);
+    EXPECT_EQ(std::make_pair(src(0).pktCount, src(0).pktPos[1499999]), std::make_pair(1500000, uint64_t{8} * 1499999));
+
+    // ... up to a limit far above any recording, here lowered to where they ended.
+    app->limits.packetsPerSource = 1499999;
+    bytes.resize(8 * 1499999);
     ASSERT_EQ(scan(write("max.pva", bytes)), 1);
-    EXPECT_EQ(src(0).pktCount, maxPacketsPerSource);
+    EXPECT_EQ(src(1).pktCount, 1499999);
 
     bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
     EXPECT_EQ(scan(write("over.pva", bytes)), -1);
-    EXPECT_NE(said.find("ERROR: source PVA file to big or bad PVA file format\n"), std::string::npos);
-    EXPECT_EQ(std::make_tuple(app->sourceCount, src(1).pktCount), std::make_tuple(1, 0));
+    EXPECT_NE(said.find("ERROR: source PVA file to big or bad PVA file format: more than 1499999 packets\n"),
+              std::string::npos);
+    EXPECT_EQ(std::make_tuple(app->sourceCount, src(2).pktCount), std::make_tuple(2, 0));
+}
+
+// A machine out of memory fails the scan and frees the slot; nothing else is lost.
+TEST_F(Scanner, ScanWithoutMemoryForTheIndexFails)
+{
+    const uint8_t zeroLength[8] = {0x41, 0x56, 0x01, 0x00, 0x55, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> bytes;
+    for (int32_t i = 0; i < 300000; ++i) bytes.insert(bytes.end(), zeroLength, zeroLength + 8);
+    const std::string p = write("many.pva", bytes);
+    PacketBuilder b;
+    b.videoPts(1000, gopI()).videoPts(4600, gopI());
+    scanBuilt(b);
+    // Room for a first part of the index (a few MB), not for 300,000 packets.
+    growingArrayProbe().failAfterBytes = 4 << 20;
+    said.clear();
+    EXPECT_EQ(scan(p), -1);
+    growingArrayProbe().reset();
+    EXPECT_NE(said.find("ERROR: OUT OF MEMORY\n"), std::string::npos) << said;
+    EXPECT_EQ(std::make_tuple(app->sourceCount, app->currentSource, src(1).pktCount), std::make_tuple(1, 0, 0));
+    EXPECT_EQ(src(0).pktCount, 2);
+    EXPECT_EQ(scan(p), 1);
+    EXPECT_EQ(src(1).pktCount, 300000);
 }
 
 TEST_F(Scanner, ScanLogHasOneLinePerPacket)

@@ -42,8 +42,9 @@ int SyntheticSource::load(SourceAnalyser& app, int slot, bool cutAtIFrames) cons
 {
     if (app.allocSourceArrays(slot) != 1) return -1;
     SourceStream& s = app.sources[slot];
+    if (!s.reservePackets(packets.size()) || !s.reserveCutPoints(packets.size())) return -1;
     s.fileName = "synthetic.pva";
-    uint32_t pos = 0;
+    uint64_t pos = 0;
     int32_t cuts = 0, pictures = 0;
     for (size_t k = 0; k < packets.size(); ++k) {
         const SyntheticPacket& p = packets[k];

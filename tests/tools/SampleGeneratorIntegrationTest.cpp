@@ -350,3 +350,52 @@ TEST(SampleGenerator, LongRecordingsHaveTheAskedSizeAndRunOn)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
 }
+
+// The packet count of a broadcast at a fraction of its size: small packets, each audio
+// frame still beginning its own packet and going on in continuation packets.
+TEST(SampleGenerator, SmallPacketsAndTheSmallEncode)
+{
+    ScratchDir dir("small");
+    const std::string out = dir.file("small.pva");
+    RunResult r = run(binary("pva-samplegen") + " record 30 '" + out + "' --small --payload 64 --cache '" + sample("") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> f = readBytes(out);
+    uint64_t end = 0;
+    const std::vector<Packet> packets = walk(f, 0, &end);
+    EXPECT_EQ(end, f.size());
+    std::vector<uint32_t> videoPts;
+    size_t audioLeft = 0;   // bytes of the current audio frame still to come
+    for (const Packet& p : packets) {
+        ASSERT_LE(p.length, 64) << p;
+        if (p.id == 1 && p.pts >= 0) videoPts.push_back(uint32_t(p.pts));
+        if (p.id != 2) continue;
+        const uint8_t* pay = f.data() + p.offset + 8;
+        if (p.flags & 0x10) {
+            ASSERT_EQ(audioLeft, 0u) << p;
+            audioLeft = size_t(pay[4] << 8 | pay[5]) - 8 - size_t(p.length - 14);
+        } else {
+            ASSERT_GE(audioLeft, size_t(p.length)) << p;
+            audioLeft -= size_t(p.length);
+        }
+    }
+    EXPECT_EQ(audioLeft, 0u);
+    ASSERT_TRUE(videoPts.size() >= 750u && videoPts.size() < 750u + 12) << videoPts.size();   // whole GOPs
+    std::sort(videoPts.begin(), videoPts.end());
+    for (size_t i = 1; i < videoPts.size(); ++i) ASSERT_EQ(videoPts[i] - videoPts[i - 1], 3600u) << i;
+    // About 275 packets a second, as a broadcast at 6 Mbit/s has.
+    EXPECT_GT(packets.size(), 30u * 250);
+    EXPECT_LT(f.size(), 30u * 50000);
+    EXPECT_NE(readText(out + ".info").find("\npackets=" + std::to_string(packets.size()) + "\n"), std::string::npos);
+
+    // Tiny packets hold so many start codes that FFmpeg takes the file for bare
+    // video unless told it is PVA.
+    r = run("ffmpeg -nostdin -v error -f pva -i '" + out + "' -f null -");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ffmpegComplaints(r.err), "") << r.err;
+
+    // A recording the disk cannot hold is refused before anything is written.
+    r = run(binary("pva-samplegen") + " long 1000000000 '" + dir.file("huge.pva") + "' --cache '" + sample("") + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("would take about 1000000000 MiB"), std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(dir.file("huge.pva")));
+}

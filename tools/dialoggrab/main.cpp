@@ -98,7 +98,7 @@ int main(int argc, char** argv)
         hide(w, {1057, 1064, 1058, 1065, 1056, 1059, 1061, 1033, 1031, 1037, 1080, 1032, 1036, 1038, 1020, 1024, 1023});
         w.child(1067)->setText("Source PVA:  Nr.0   Selection: 00:00:10.00 -> 00:00:20.00   File: /home/user/clip.pva");
         w.child(1068)->setText("New PVA: 3 12.4MB Sel: 4.1MB 00:00:10");
-        w.child(1001)->setText("ORVANE 3.50\r\nwarning: maximum pva file size < 4GB\r\n");
+        w.child(1001)->setText("ORVANE 3.50\r\nnote: pva files of 4GB and more can be cut\r\n");
     };
     qt::QtDialogWindow* window = system.createDialog("MAINCUTDIALOG", main);
     window->show(true);

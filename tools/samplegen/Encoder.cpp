@@ -16,6 +16,10 @@ namespace {
 // no extra I pictures at scene changes, about 5 Mbit/s.
 std::string videoArguments(const EncodeSpec& spec)
 {
+    if (spec.small)
+        return "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v " + std::to_string(spec.pictures) +
+               " -an -c:v mpeg2video -pix_fmt yuv420p -q:v 31 -g 12 -bf 2 -sc_threshold 1000000000 -threads 2"
+               " -f mpeg2video";
     return "-f lavfi -i testsrc2=size=720x576:rate=25 -frames:v " + std::to_string(spec.pictures) +
            " -an -c:v mpeg2video -pix_fmt yuv420p -b:v 5000k -minrate 4000k -maxrate 6000k -bufsize 1835008"
            " -g 12 -bf 2 -sc_threshold 1000000000 -threads 2 -f mpeg2video";
@@ -23,6 +27,10 @@ std::string videoArguments(const EncodeSpec& spec)
 
 std::string audioArguments(const EncodeSpec& spec)
 {
+    if (spec.small)
+        return "-f lavfi -i " +
+               quoteForShell("aevalsrc=0.3*sin(2*PI*440*t):s=48000:d=" + std::to_string(spec.audioSeconds)) +
+               " -c:a mp2 -b:a 32k -ac 1 -ar 48000 -f mp2";
     return "-f lavfi -i " +
            quoteForShell("aevalsrc=0.3*sin(2*PI*440*t)|0.3*sin(2*PI*660*t):s=48000:d=" +
                          std::to_string(spec.audioSeconds)) +

@@ -8,6 +8,9 @@ namespace samplegen {
 struct EncodeSpec {
     int pictures = 100;     // 25 fps
     int audioSeconds = 4;
+    // 176 x 144 pictures at a low rate and mono sound at 32 kbit/s: long recordings
+    // that take little disk.
+    bool small = false;
 };
 
 struct EncodedFiles {

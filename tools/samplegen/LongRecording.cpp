@@ -3,17 +3,19 @@
 #include "OutputFiles.h"
 #include "Recording.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace samplegen {
 
 namespace {
 
 const char* const formatVersion = "pva-samplegen long 1";
-const EncodeSpec sourceSpec{1500, 60};
 
 int fail(const std::string& message)
 {
@@ -26,10 +28,14 @@ int fail(const std::string& message)
 int makeLongRecording(const std::string& path, const std::string& encodeDir, const LongSpec& spec)
 {
     const auto started = std::chrono::steady_clock::now();
+    const EncodeSpec sourceSpec{1500, 60, spec.small};
+    const size_t payload = std::clamp<size_t>(spec.payload, 32, maxPayload);
     EncodedFiles files = encodedFiles(encodeDir, sourceSpec);
+    // The packet size joined the parameters later: the default keeps the old names.
     const std::string params = hashText(std::string(formatVersion) + "|" + files.key + "|" +
                                         std::to_string(spec.targetBytes) + "|" + std::to_string(spec.minPictures) +
-                                        "|" + std::to_string(spec.startPts));
+                                        "|" + std::to_string(spec.startPts) +
+                                        (payload == maxPayload ? "" : "|" + std::to_string(payload)));
     if (isUpToDate(path, params, false)) return 0;
     invalidate(path);
 
@@ -47,14 +53,33 @@ int makeLongRecording(const std::string& path, const std::string& encodeDir, con
     if (cycle.empty()) return fail("the encode has no complete GOP to repeat");
     auto gopEnd = [&](size_t g) { return g + 1 < v.gopStarts.size() ? v.gopStarts[g + 1] : v.pictures.size(); };
 
-    const uint64_t frameBytes = rec.audio.frameSizes[0] + 14 + 8;
+    const uint64_t frameBytes = rec.audio.frameSizes[0] + 14 + 8 * (1 + (rec.audio.frameSizes[0] + 14) / payload);
     auto estimate = [&](size_t g) {
         uint64_t bytes = 0, pictures = gopEnd(g) - v.gopStarts[g];
         for (size_t i = v.gopStarts[g]; i < gopEnd(g); ++i) {
-            bytes += v.pictures[i].size + 4 + 8 * (1 + (v.pictures[i].size + 4) / maxPayload);
+            bytes += v.pictures[i].size + 4 + 8 * (1 + (v.pictures[i].size + 4) / payload);
         }
         return bytes + (pictures * ticksPerPicture / ticksPerAudioFrame + 1) * frameBytes;
     };
+
+    // What the file will take, from the GOPs it repeats: refused at once when the
+    // disk cannot hold it (with room to spare), not after filling the disk.
+    uint64_t cycleBytes = 0, cyclePictures = 0;
+    for (size_t g : cycle) {
+        cycleBytes += estimate(g);
+        cyclePictures += gopEnd(g) - v.gopStarts[g];
+    }
+    const uint64_t expected = spec.targetBytes ? spec.targetBytes
+                                               : (spec.minPictures / cyclePictures + 2) * cycleBytes;
+    std::error_code ec;
+    const fs::path dir = fs::absolute(path, ec).parent_path();
+    const fs::space_info space = fs::space(dir, ec);
+    const uint64_t spare = 256ull << 20;
+    if (!ec && space.available < expected + spare) {
+        return fail(path + " would take about " + std::to_string(expected >> 20) + " MiB, and " + dir.string() +
+                    " has " + std::to_string(space.available >> 20) + " MiB free (" + std::to_string(spare >> 20) +
+                    " MiB of them kept)");
+    }
 
     const std::string tmp = temporaryName(path);
     FileOut out(tmp);
@@ -74,7 +99,7 @@ int makeLongRecording(const std::string& path, const std::string& encodeDir, con
         ++audioFrame;
         return true;
     };
-    Muxer mux(writer, audio);
+    Muxer mux(writer, audio, payload);
 
     std::vector<uint8_t> scratch;
     static const uint8_t sequenceEnd[4] = {0x00, 0x00, 0x01, 0xB7};
@@ -142,8 +167,6 @@ int makeLongRecording(const std::string& path, const std::string& encodeDir, con
     std::fprintf(stderr, "made %s: %llu bytes, %llu pictures, %llu packets in %.1f s\n", path.c_str(),
                  static_cast<unsigned long long>(size), static_cast<unsigned long long>(decodeIndex),
                  static_cast<unsigned long long>(writer.stats().packets), seconds);
-    if (writer.stats().packets > 1499999)
-        std::fprintf(stderr, "pva-samplegen: note: more than 1,499,999 packets\n");
     return 0;
 }
 

@@ -161,16 +161,24 @@ void Muxer::sendAudioUpTo(uint64_t shiftedTime)
         info.streamId = 2;
         info.flags = flagPts;
         info.pts = pesPts32(pes + 9);
-        sink_.packet(info, pes, sizeof pes, pending_.data, pending_.size);
+        size_t sent = std::min(pending_.size, payload_ - sizeof pes);
+        sink_.packet(info, pes, sizeof pes, pending_.data, sent);
+        PacketInfo more;
+        more.streamId = 2;
+        while (sent < pending_.size) {
+            const size_t n = std::min(payload_, pending_.size - sent);
+            sink_.packet(more, nullptr, 0, pending_.data + sent, n);
+            sent += n;
+        }
         hasPending_ = false;
     }
 }
 
 void Muxer::addPicture(const TimedPicture& pic)
 {
-    const size_t firstRoom = maxPayload - 4;
+    const size_t firstRoom = payload_ - 4;
     size_t count = 1;
-    if (pic.size > firstRoom) count += (pic.size - firstRoom + maxPayload - 1) / maxPayload;
+    if (pic.size > firstRoom) count += (pic.size - firstRoom + payload_ - 1) / payload_;
     const uint32_t pts32 = static_cast<uint32_t>(pic.pts);
     if (pts32 == 0x100 || pts32 == 0x1B8 || (pts32 & 0xFFFFFF) == 1) ++startCodeLikePts_;
     const uint8_t ptsBytes[4] = {static_cast<uint8_t>(pts32 >> 24), static_cast<uint8_t>(pts32 >> 16),
@@ -189,7 +197,7 @@ void Muxer::addPicture(const TimedPicture& pic)
             sink_.packet(info, ptsBytes, 4, pic.data, n);
             pos = n;
         } else {
-            size_t n = std::min(maxPayload, pic.size - pos);
+            size_t n = std::min(payload_, pic.size - pos);
             sink_.packet(info, nullptr, 0, pic.data + pos, n);
             pos += n;
         }

@@ -146,7 +146,11 @@ struct TimedAudio {
 class Muxer {
 public:
     using AudioSource = std::function<bool(TimedAudio&)>;
-    Muxer(PacketSink& sink, AudioSource audio) : sink_(sink), audio_(std::move(audio)) {}
+    // Payloads of at most `payload` bytes (at least 32): a smaller size gives more,
+    // smaller packets; an audio frame that does not fit goes on in continuation packets.
+    Muxer(PacketSink& sink, AudioSource audio, size_t payload = maxPayload)
+        : sink_(sink), audio_(std::move(audio)), payload_(payload < 32 ? 32 : payload > maxPayload ? maxPayload : payload)
+    {}
     void addPicture(const TimedPicture& picture);
     // Sends the audio frames due up to the given time (all of them by default).
     void finish(uint64_t until = UINT64_MAX);
@@ -158,6 +162,7 @@ private:
     void sendAudioUpTo(uint64_t time);
     PacketSink& sink_;
     AudioSource audio_;
+    size_t payload_;
     TimedAudio pending_{};
     bool hasPending_ = false;
     bool audioDone_ = false;

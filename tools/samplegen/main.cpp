@@ -20,13 +20,17 @@ const char* const usage =
     "      the standard set of sample recordings (clip.pva, rec60.pva and damaged\n"
     "      variants), each with NAME.info and NAME.packets; files whose parameters\n"
     "      did not change are kept\n"
-    "  pva-samplegen long SIZE_MIB OUT.pva [--start-pts N] [--cache DIR]\n"
-    "      a recording of about SIZE_MIB MiB (1 to 4095) made by repeating the GOPs\n"
-    "      of the 60-second encode, with OUT.pva.info\n"
-    "  pva-samplegen record SECONDS OUT.pva [--start-pts N] [--cache DIR]\n"
+    "  pva-samplegen long SIZE_MIB OUT.pva [--start-pts N] [--payload N] [--small] [--cache DIR]\n"
+    "      a recording of about SIZE_MIB MiB (any size the disk holds: 4 GiB and more\n"
+    "      too) made by repeating the GOPs of the 60-second encode, with OUT.pva.info\n"
+    "  pva-samplegen record SECONDS OUT.pva [--start-pts N] [--payload N] [--small] [--cache DIR]\n"
     "      the same for a duration (rounded up to whole GOPs)\n"
     "options:\n"
     "  --start-pts N   decode time of the first picture in 90 kHz ticks (default 360000000)\n"
+    "  --payload N     the largest payload of a packet, 32 to 6136 (default 6136): smaller\n"
+    "                  packets give the packet count of a recording at a higher rate\n"
+    "  --small         176 x 144 pictures at a low rate and mono sound: a long\n"
+    "                  recording in little room\n"
     "  --cache DIR     where the encoded elementary streams are kept (default: the\n"
     "                  output directory)\n"
     "The ffmpeg program encodes the pictures and the sound; it must be on PATH.\n";
@@ -68,12 +72,18 @@ int main(int argc, char** argv)
     const std::string mode = argv[1];
     std::string cache;
     unsigned long long startPts = 360000000;
+    unsigned long long payload = 6136;
+    bool small = false;
     std::vector<const char*> positional;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--cache") && i + 1 < argc) {
             cache = argv[++i];
         } else if (!std::strcmp(argv[i], "--start-pts") && i + 1 < argc) {
             if (!parseNumber(argv[++i], (1ull << 33) - 1, startPts)) return badUsage("bad --start-pts");
+        } else if (!std::strcmp(argv[i], "--payload") && i + 1 < argc) {
+            if (!parseNumber(argv[++i], 6136, payload) || payload < 32) return badUsage("bad --payload");
+        } else if (!std::strcmp(argv[i], "--small")) {
+            small = true;
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
             return badUsage("unknown option");
         } else {
@@ -93,9 +103,10 @@ int main(int argc, char** argv)
         unsigned long long amount = 0;
         samplegen::LongSpec spec;
         spec.startPts = startPts;
+        spec.payload = payload;
+        spec.small = small;
         if (mode == "long") {
-            // Offsets in a PVA file are 32-bit: it must stay below 4 GiB.
-            if (!parseNumber(positional[0], 4095, amount) || amount == 0) return badUsage("SIZE_MIB must be 1 to 4095");
+            if (!parseNumber(positional[0], 1ull << 30, amount) || amount == 0) return badUsage("bad SIZE_MIB");
             spec.targetBytes = amount << 20;
         } else {
             // 13 hours keep the time stamps of the default start below 2^32.
