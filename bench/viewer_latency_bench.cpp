@@ -85,15 +85,6 @@ private:
     QProcess process_;
 };
 
-ViewerMessage message(uint32_t number, uint64_t w = 0, uint64_t l = 0)
-{
-    ViewerMessage m;
-    m.number = number;
-    m.wParam = w;
-    m.lParam = l;
-    return m;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -116,10 +107,7 @@ int main(int argc, char** argv)
         Viewer viewer(bin + "/DVD2AVI_PVAVIEW");
         qt::QtViewerChannel channel;
         for (int i = 0; i < 100 && !channel.find(); ++i) QThread::msleep(50);
-        ViewerMessage file = message(viewerMessageFile);
-        file.dataId = viewerFileDataId;
-        file.data = std::string(argv[1]) + '\0';
-        if (!channel.send(file) || !viewer.waitFor("picture 0 ")) {
+        if (!channel.send(viewerFileMessage(argv[1])) || !viewer.waitFor("picture 0 ")) {
             std::fprintf(stderr, "the viewer did not show %s\n", argv[1]);
             status = 1;
         }
@@ -140,7 +128,7 @@ int main(int argc, char** argv)
                 previous = position;
                 QElapsedTimer clock;
                 clock.start();
-                channel.post(message(viewerMessagePosition, 0, position));
+                channel.post(viewerMessage(viewerMessagePosition, 0, position));
                 if (!viewer.waitFor("picture " + QByteArray::number(static_cast<qulonglong>(position)) + " ")) {
                     std::fprintf(stderr, "no picture for position %llu\n", static_cast<unsigned long long>(position));
                     status = 1;
@@ -159,7 +147,7 @@ int main(int argc, char** argv)
             for (int i = 0; i < 100; ++i) {
                 QElapsedTimer clock;
                 clock.start();
-                channel.send(message(viewerMessageSize, 1, 2));
+                channel.send(viewerMessage(viewerMessageSize, 1, 2));
                 ms.push_back(clock.nsecsElapsed() / 1e6);
             }
             const Stats s = stats(ms);
@@ -167,7 +155,7 @@ int main(int argc, char** argv)
                         s.p95);
             std::printf("goal for positions at I pictures: median < 40 ms, 95th percentile < 80 ms\n");
         }
-        channel.post(message(viewerMessageClose));
+        channel.post(viewerMessage(viewerMessageClose));
     }
     QDir(runtime).removeRecursively();
     return status;

@@ -27,6 +27,27 @@ struct ViewerMessage {
     std::string data;
 };
 
+// A message without a data block.
+inline ViewerMessage viewerMessage(uint32_t number, uint64_t wParam = 0, uint64_t lParam = 0)
+{
+    ViewerMessage m;
+    m.number = number;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    return m;
+}
+
+// The file message: the name travels in the data block with its NUL; wParam is
+// the sender's window.
+inline ViewerMessage viewerFileMessage(const std::string& name, uint64_t window = 0)
+{
+    ViewerMessage m = viewerMessage(viewerMessageFile, window);
+    m.dataId = viewerFileDataId;
+    m.data = name;
+    m.data.push_back('\0');
+    return m;
+}
+
 // The cutter's end of the link to the viewer window.
 class ViewerChannel {
 public:

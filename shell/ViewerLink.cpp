@@ -8,20 +8,8 @@
 
 #include <string>
 
-using platform::ViewerMessage;
-
-namespace {
-
-ViewerMessage message(uint32_t number, uint64_t wParam = 0, uint64_t lParam = 0)
-{
-    ViewerMessage m;
-    m.number = number;
-    m.wParam = wParam;
-    m.lParam = lParam;
-    return m;
-}
-
-} // namespace
+using platform::viewerFileMessage;
+using platform::viewerMessage;
 
 ViewerLink::ViewerLink(platform::ViewerChannel& channel, platform::Clock& clock, LogConsole& log, const CutEditor& editor)
     : channel_(channel), clock_(clock), log_(log), editor_(editor)
@@ -56,13 +44,9 @@ int ViewerLink::sendFileAndPosition(uint64_t mainWindow)
 {
     if (editor_.sourceCount() == 0) return 1;
     clock_.sleepMs(200);
-    ViewerMessage file = message(platform::viewerMessageFile, mainWindow);
-    file.dataId = platform::viewerFileDataId;
-    file.data = editor_.currentSourceName();
-    file.data.push_back('\0');
-    channel_.send(file);
+    channel_.send(viewerFileMessage(editor_.currentSourceName(), mainWindow));
     clock_.sleepMs(600);
-    channel_.send(message(platform::viewerMessagePosition, 0, editor_.currentFilePosition()));
+    channel_.send(viewerMessage(platform::viewerMessagePosition, 0, editor_.currentFilePosition()));
     clock_.sleepMs(200);
     return 1;
 }
@@ -70,18 +54,18 @@ int ViewerLink::sendFileAndPosition(uint64_t mainWindow)
 int ViewerLink::notifyViewerFileChange()
 {
     clock_.sleepMs(200);
-    channel_.send(message(platform::viewerMessageFileChange));
+    channel_.send(viewerMessage(platform::viewerMessageFileChange));
     clock_.sleepMs(200);
     return 1;
 }
 
-void ViewerLink::postPosition() { channel_.post(message(platform::viewerMessagePosition, 0, editor_.currentFilePosition())); }
+void ViewerLink::postPosition() { channel_.post(viewerMessage(platform::viewerMessagePosition, 0, editor_.currentFilePosition())); }
 
 void ViewerLink::postSize(uint32_t numerator, uint32_t denominator)
 {
-    channel_.post(message(platform::viewerMessageSize, numerator, denominator));
+    channel_.post(viewerMessage(platform::viewerMessageSize, numerator, denominator));
 }
 
-void ViewerLink::postTopMost(bool on) { channel_.post(message(platform::viewerMessageTopMost, on ? 1 : 0, 4)); }
+void ViewerLink::postTopMost(bool on) { channel_.post(viewerMessage(platform::viewerMessageTopMost, on ? 1 : 0, 4)); }
 
-void ViewerLink::postClose() { channel_.post(message(platform::viewerMessageClose)); }
+void ViewerLink::postClose() { channel_.post(viewerMessage(platform::viewerMessageClose)); }

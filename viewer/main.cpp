@@ -85,21 +85,9 @@ int render(int argc, char** argv)
     return 0;
 }
 
-platform::ViewerMessage fileMessage(const char* name)
-{
-    platform::ViewerMessage m;
-    m.number = platform::viewerMessageFile;
-    m.dataId = platform::viewerFileDataId;
-    m.data = std::string(name) + '\0';
-    return m;
-}
-
 platform::ViewerMessage positionMessage(uint64_t position)
 {
-    platform::ViewerMessage m;
-    m.number = platform::viewerMessagePosition;
-    m.lParam = position;
-    return m;
+    return platform::viewerMessage(platform::viewerMessagePosition, 0, position);
 }
 
 int signalPipe[2] = {-1, -1};
@@ -153,7 +141,7 @@ int main(int argc, char** argv)
         // The running viewer has its own working directory.
         const std::string absolute = QFileInfo(QString::fromLocal8Bit(fileName)).absoluteFilePath().toLocal8Bit().toStdString();
         platform::qt::QtViewerChannel channel;
-        if (!channel.find() || !channel.send(fileMessage(absolute.c_str())) || !channel.send(positionMessage(position))) {
+        if (!channel.find() || !channel.send(platform::viewerFileMessage(absolute)) || !channel.send(positionMessage(position))) {
             std::fprintf(stderr, "DVD2AVI_PVAVIEW: a viewer is running but does not answer\n");
             return 1;
         }
@@ -190,7 +178,7 @@ int main(int argc, char** argv)
         return 1;
     }
     if (fileName) {
-        controller.handle(fileMessage(fileName));
+        controller.handle(platform::viewerFileMessage(fileName));
         controller.handle(positionMessage(position));
     }
     const int status = app.exec();

@@ -10,25 +10,6 @@ using namespace platform;
 
 namespace {
 
-ViewerMessage fileMessage(const std::string& name)
-{
-    ViewerMessage m;
-    m.number = viewerMessageFile;
-    m.wParam = 0x1234;
-    m.dataId = viewerFileDataId;
-    m.data = name + '\0';
-    return m;
-}
-
-ViewerMessage message(uint32_t number, uint64_t w = 0, uint64_t l = 0)
-{
-    ViewerMessage m;
-    m.number = number;
-    m.wParam = w;
-    m.lParam = l;
-    return m;
-}
-
 std::string frame(const ViewerMessage& m, uint32_t sequence = 1, bool ack = false)
 {
     std::string out;
@@ -67,19 +48,19 @@ Drained drain(ViewerFrameDecoder& d)
 TEST(ViewerProtocol, FramesSurviveAnySplitAndKeepSixtyFourBitPositions)
 {
     const std::vector<ViewerMessage> sent = {
-        fileMessage("/rec/a.pva"),
-        message(viewerMessagePosition, 0, 0x1'2345'6789ull),   // beyond 4 GiB
-        message(viewerMessageSize, 3, 4),
-        message(viewerMessageTopMost, 1, 4),
-        message(viewerMessageFileChange),
-        message(viewerMessageClose),
-        message(viewerMessageAcknowledge, 1),
+        viewerFileMessage("/rec/a.pva", 0x1234),
+        viewerMessage(viewerMessagePosition, 0, 0x1'2345'6789ull),   // beyond 4 GiB
+        viewerMessage(viewerMessageSize, 3, 4),
+        viewerMessage(viewerMessageTopMost, 1, 4),
+        viewerMessage(viewerMessageFileChange),
+        viewerMessage(viewerMessageClose),
+        viewerMessage(viewerMessageAcknowledge, 1),
     };
     std::string stream;
     for (size_t i = 0; i < sent.size(); ++i) stream += frame(sent[i], 100 + static_cast<uint32_t>(i), i % 2 == 0 && i != 6);
 
     // The file message: identifier 1 and a length that counts the NUL ("a.pva" gives 6).
-    const std::string a = frame(fileMessage("a.pva"));
+    const std::string a = frame(viewerFileMessage("a.pva", 0x1234));
     ASSERT_EQ(a.size(), viewerFrameHeaderSize + 6);
     EXPECT_EQ(std::string(a, 36, 8), std::string("\1\0\0\0\6\0\0\0", 8));
     EXPECT_EQ(a.back(), '\0');
@@ -109,39 +90,39 @@ TEST(ViewerProtocol, FramesSurviveAnySplitAndKeepSixtyFourBitPositions)
 TEST(ViewerProtocol, EncoderRefusesWhatTheOtherEndWouldDrop)
 {
     std::string out;
-    ViewerMessage noNul = fileMessage("a.pva");
+    ViewerMessage noNul = viewerFileMessage("a.pva", 0x1234);
     noNul.data.pop_back();
-    ViewerMessage inner = fileMessage(std::string("a\0b", 3));
-    ViewerMessage wrongId = fileMessage("a.pva");
+    ViewerMessage inner = viewerFileMessage(std::string("a\0b", 3), 0x1234);
+    ViewerMessage wrongId = viewerFileMessage("a.pva", 0x1234);
     wrongId.dataId = 2;
-    ViewerMessage dataOnPosition = message(viewerMessagePosition, 0, 5);
+    ViewerMessage dataOnPosition = viewerMessage(viewerMessagePosition, 0, 5);
     dataOnPosition.data = "x";
-    const ViewerMessage tooLong = fileMessage(std::string(viewerMaxDataLength, 'n'));
-    for (const ViewerMessage& m : {noNul, inner, wrongId, dataOnPosition, tooLong, message(1025), message(0)})
+    const ViewerMessage tooLong = viewerFileMessage(std::string(viewerMaxDataLength, 'n'), 0x1234);
+    for (const ViewerMessage& m : {noNul, inner, wrongId, dataOnPosition, tooLong, viewerMessage(1025), viewerMessage(0)})
         EXPECT_FALSE(encodeViewerFrame(m, 1, true, out));
-    EXPECT_FALSE(encodeViewerFrame(message(viewerMessageAcknowledge), 1, true, out));
+    EXPECT_FALSE(encodeViewerFrame(viewerMessage(viewerMessageAcknowledge), 1, true, out));
     EXPECT_TRUE(out.empty());
-    EXPECT_TRUE(encodeViewerFrame(fileMessage(std::string(viewerMaxDataLength - 1, 'n')), 1, true, out));
+    EXPECT_TRUE(encodeViewerFrame(viewerFileMessage(std::string(viewerMaxDataLength - 1, 'n'), 0x1234), 1, true, out));
 }
 
 TEST(ViewerProtocol, MalformedFramesAreDroppedAndTheNextOnesStillArrive)
 {
-    const std::string good = frame(message(viewerMessagePosition, 0, 4242), 9, true);
+    const std::string good = frame(viewerMessage(viewerMessagePosition, 0, 4242), 9, true);
 
-    std::string unknown = frame(message(viewerMessagePosition), 5, true);
+    std::string unknown = frame(viewerMessage(viewerMessagePosition), 5, true);
     put32(unknown, 16, 1029);
-    std::string noNul = frame(fileMessage("ab"), 6, true);
+    std::string noNul = frame(viewerFileMessage("ab", 0x1234), 6, true);
     noNul[noNul.size() - 1] = 'c';
-    std::string nulInside = frame(fileMessage("ab"), 7, true);
+    std::string nulInside = frame(viewerFileMessage("ab", 0x1234), 7, true);
     nulInside[viewerFrameHeaderSize] = '\0';
-    std::string badFlags = frame(message(viewerMessageClose), 8, true);
+    std::string badFlags = frame(viewerMessage(viewerMessageClose), 8, true);
     put32(badFlags, 12, 3);
-    std::string lengthsDisagree = frame(fileMessage("abc"));
+    std::string lengthsDisagree = frame(viewerFileMessage("abc", 0x1234));
     put32(lengthsDisagree, 4, 50);
-    std::string absurd = frame(message(viewerMessageSize, 1, 2));
+    std::string absurd = frame(viewerMessage(viewerMessageSize, 1, 2));
     put32(absurd, 40, 0x7fffffff);
     put32(absurd, 4, 0x7fffffff);
-    std::string truncatedLength = frame(fileMessage("abc"));
+    std::string truncatedLength = frame(viewerFileMessage("abc", 0x1234));
     put32(truncatedLength, 40, 2);
     put32(truncatedLength, 4, viewerFrameHeaderSize + 2);   // consistent, but the NUL is cut off
 

@@ -23,23 +23,6 @@ using platform::qt::QtViewerChannel;
 
 namespace {
 
-ViewerMessage message(uint32_t number, uint64_t w = 0, uint64_t l = 0)
-{
-    ViewerMessage m;
-    m.number = number;
-    m.wParam = w;
-    m.lParam = l;
-    return m;
-}
-
-ViewerMessage fileMessage(const std::string& name)
-{
-    ViewerMessage m = message(viewerMessageFile, 77);
-    m.dataId = viewerFileDataId;
-    m.data = name + '\0';
-    return m;
-}
-
 std::string pictureLine(uint64_t position) { return "picture " + std::to_string(position) + " "; }
 
 // Whether the process holds `path` open, from its descriptors in /proc.
@@ -88,20 +71,20 @@ protected:
 TEST_F(ViewerChannel, DrivenLikeTheCutter)
 {
     EXPECT_FALSE(channel.find());
-    EXPECT_FALSE(channel.send(message(viewerMessagePosition)));
+    EXPECT_FALSE(channel.send(viewerMessage(viewerMessagePosition)));
     ViewerProcess viewer;
     ASSERT_TRUE(findViewer(channel));
     EXPECT_TRUE(std::filesystem::exists(endpoint.socketPath()));
 
-    ASSERT_TRUE(channel.send(fileMessage(clip)));
+    ASSERT_TRUE(channel.send(viewerFileMessage(clip, 77)));
     EXPECT_EQ(viewer.waitForPrefix("picture "), "picture 0 I 00:00:00.00 720x576");
     EXPECT_TRUE(holdsOpen(viewer.pid(), clip));
 
-    ASSERT_TRUE(channel.send(message(viewerMessagePosition, 0, units[3].offset)));
+    ASSERT_TRUE(channel.send(viewerMessage(viewerMessagePosition, 0, units[3].offset)));
     EXPECT_EQ(viewer.waitForPrefix("picture "), pictureLine(units[3].offset) + "I 00:00:01.44 720x576");
     // Cut at every picture: a P picture and the B pictures shown before it.
     for (size_t i = 13; i < 16; ++i) {
-        ASSERT_TRUE(channel.post(message(viewerMessagePosition, 0, pictures[i].offset)));
+        ASSERT_TRUE(channel.post(viewerMessage(viewerMessagePosition, 0, pictures[i].offset)));
         const std::string line = viewer.waitForPrefix(pictureLine(pictures[i].offset));
         ASSERT_FALSE(line.empty()) << i;
         EXPECT_EQ(line[pictureLine(pictures[i].offset).size()], pictures[i].type) << line;
@@ -110,48 +93,48 @@ TEST_F(ViewerChannel, DrivenLikeTheCutter)
     const std::pair<std::pair<int, int>, const char*> sizes[] = {
         {{1, 1}, "size 1/1 720x576"}, {{3, 4}, "size 3/4 540x432"}, {{1, 2}, "size 1/2 360x288"}, {{1, 4}, "size 1/4 180x144"}};
     for (auto [ab, line] : sizes) {
-        ASSERT_TRUE(channel.post(message(viewerMessageSize, ab.first, ab.second)));
+        ASSERT_TRUE(channel.post(viewerMessage(viewerMessageSize, ab.first, ab.second)));
         EXPECT_EQ(viewer.waitForPrefix("size "), line);
     }
-    ASSERT_TRUE(channel.post(message(viewerMessageSize, 4, 1)));
+    ASSERT_TRUE(channel.post(viewerMessage(viewerMessageSize, 4, 1)));
     EXPECT_EQ(viewer.waitForPrefix("size ").rfind("size 4/1 ", 0), 0u);
-    ASSERT_TRUE(channel.post(message(viewerMessageTopMost, 1, 4)));
+    ASSERT_TRUE(channel.post(viewerMessage(viewerMessageTopMost, 1, 4)));
     EXPECT_EQ(viewer.waitForPrefix("topmost "), "topmost 1");
-    ASSERT_TRUE(channel.post(message(viewerMessageTopMost, 0, 4)));
+    ASSERT_TRUE(channel.post(viewerMessage(viewerMessageTopMost, 0, 4)));
     EXPECT_EQ(viewer.waitForPrefix("topmost "), "topmost 0");
     // A size the viewer cannot show is refused, and the refusal is the answer.
-    EXPECT_FALSE(channel.send(message(viewerMessageSize, 0, 3)));
+    EXPECT_FALSE(channel.send(viewerMessage(viewerMessageSize, 0, 3)));
 
     // File change: once it is answered, the viewer no longer holds the file.
-    ASSERT_TRUE(channel.send(message(viewerMessageFileChange)));
+    ASSERT_TRUE(channel.send(viewerMessage(viewerMessageFileChange)));
     EXPECT_FALSE(holdsOpen(viewer.pid(), clip));
     EXPECT_EQ(viewer.waitForPrefix("closed"), "closed");
 
     // A file that cannot be opened: a message, and the viewer carries on.
-    ASSERT_TRUE(channel.send(fileMessage("/nonexistent/a.pva")));
+    ASSERT_TRUE(channel.send(viewerFileMessage("/nonexistent/a.pva", 77)));
     EXPECT_EQ(viewer.waitForPrefix("error "), "error Cannot open /nonexistent/a.pva: No such file or directory");
     // Garbage before the first packet: the file opens on its first picture.
     const std::string garbage = sample("garbage_before.pva");
-    ASSERT_TRUE(channel.send(fileMessage(garbage)));
+    ASSERT_TRUE(channel.send(viewerFileMessage(garbage, 77)));
     EXPECT_EQ(viewer.waitForPrefix("picture "), pictureLine(cutPoints(garbage, false)[0].offset) + "I 00:00:00.00 720x576");
 
-    ASSERT_TRUE(channel.post(message(viewerMessageClose)));
+    ASSERT_TRUE(channel.post(viewerMessage(viewerMessageClose)));
     int status = -1;
     ASSERT_TRUE(viewer.waitForExit(3000, &status));
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(std::filesystem::exists(endpoint.socketPath()));
     // Writing to the viewer that is gone fails quietly; then it is not found.
-    channel.post(message(viewerMessagePosition, 0, 0));
-    EXPECT_FALSE(channel.send(message(viewerMessagePosition, 0, 0)));
+    channel.post(viewerMessage(viewerMessagePosition, 0, 0));
+    EXPECT_FALSE(channel.send(viewerMessage(viewerMessagePosition, 0, 0)));
     EXPECT_FALSE(channel.find());
-    EXPECT_FALSE(channel.post(message(viewerMessagePosition, 0, 0)));
+    EXPECT_FALSE(channel.post(viewerMessage(viewerMessagePosition, 0, 0)));
 }
 
 TEST_F(ViewerChannel, AFloodOfPositionsEndsOnTheLastAndSentMessagesAreAnsweredAtOnce)
 {
     ViewerProcess viewer;
     ASSERT_TRUE(findViewer(channel));
-    ASSERT_TRUE(channel.send(fileMessage(clip)));
+    ASSERT_TRUE(channel.send(viewerFileMessage(clip, 77)));
     ASSERT_FALSE(viewer.waitForPrefix("picture ").empty());
 
     // 500 positions in a second, every picture in turn, as play stepping sends them.
@@ -160,11 +143,11 @@ TEST_F(ViewerChannel, AFloodOfPositionsEndsOnTheLastAndSentMessagesAreAnsweredAt
     uint64_t last = 0;
     for (int i = 0; i < 500; ++i) {
         last = pictures[(i * 7) % pictures.size()].offset;
-        ASSERT_TRUE(channel.post(message(viewerMessagePosition, 0, last)));
+        ASSERT_TRUE(channel.post(viewerMessage(viewerMessagePosition, 0, last)));
         while (clock.elapsed() < 2 * (i + 1)) QTest::qSleep(1);
     }
     clock.restart();
-    ASSERT_TRUE(channel.send(message(viewerMessageSize, 1, 2)));
+    ASSERT_TRUE(channel.send(viewerMessage(viewerMessageSize, 1, 2)));
     EXPECT_LT(clock.elapsed(), 100);
 
     ASSERT_FALSE(viewer.waitForPrefix(pictureLine(last), 5000).empty());
@@ -190,16 +173,16 @@ TEST_F(ViewerChannel, MalformedFramesAreDroppedAndLogged)
 
     std::string bytes = "this is not a frame";
     std::string unknown;
-    ASSERT_TRUE(encodeViewerFrame(message(viewerMessagePosition), 11, true, unknown));
+    ASSERT_TRUE(encodeViewerFrame(viewerMessage(viewerMessagePosition), 11, true, unknown));
     unknown[16] = 5;   // message number 5
     std::string noNul;
-    ASSERT_TRUE(encodeViewerFrame(fileMessage(clip), 12, true, noNul));
+    ASSERT_TRUE(encodeViewerFrame(viewerFileMessage(clip, 77), 12, true, noNul));
     noNul.back() = 'x';
     std::string badLength;
-    ASSERT_TRUE(encodeViewerFrame(fileMessage(clip), 13, true, badLength));
+    ASSERT_TRUE(encodeViewerFrame(viewerFileMessage(clip, 77), 13, true, badLength));
     badLength[4] = 3;
     std::string good;
-    ASSERT_TRUE(encodeViewerFrame(message(viewerMessageSize, 1, 4), 14, true, good));
+    ASSERT_TRUE(encodeViewerFrame(viewerMessage(viewerMessageSize, 1, 4), 14, true, good));
     bytes += unknown + noNul + badLength + good;
     raw.write(bytes.data(), static_cast<qint64>(bytes.size()));
     ASSERT_TRUE(raw.waitForBytesWritten(1000));
@@ -225,10 +208,10 @@ TEST_F(ViewerChannel, MalformedFramesAreDroppedAndLogged)
     EXPECT_EQ(viewer.waitForPrefix("size "), "size 1/4 180x144");
 
     // The viewer and the cutter's own connection carry on.
-    ASSERT_TRUE(channel.send(fileMessage(clip)));
+    ASSERT_TRUE(channel.send(viewerFileMessage(clip, 77)));
     EXPECT_FALSE(viewer.waitForPrefix("picture ").empty());
     raw.abort();
-    ASSERT_TRUE(channel.post(message(viewerMessageClose)));
+    ASSERT_TRUE(channel.post(viewerMessage(viewerMessageClose)));
     ASSERT_TRUE(viewer.waitForExit(3000));
     const std::string log = viewer.errorOutput();
     for (const char* reason : {"bytes that do not start a frame", "unknown message number", "file name without its NUL",
@@ -260,7 +243,7 @@ TEST_F(ViewerChannel, OneViewerPerUserNoStaleSocketAndAHungViewerCostsOneTimeout
         pid_t pid;
         ~Ender() { ::kill(pid, SIGKILL); }
     } ender{pid};
-    EXPECT_TRUE(channel.send(fileMessage(clip)));
+    EXPECT_TRUE(channel.send(viewerFileMessage(clip, 77)));
 
     // A second copy leaves the endpoint to the first; given a file, it hands it over.
     ViewerProcess second;
@@ -279,15 +262,15 @@ TEST_F(ViewerChannel, OneViewerPerUserNoStaleSocketAndAHungViewerCostsOneTimeout
     ASSERT_EQ(::kill(pid, SIGSTOP), 0);
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(channel.send(message(viewerMessagePosition, 0, 0)));
+    EXPECT_FALSE(channel.send(viewerMessage(viewerMessagePosition, 0, 0)));
     EXPECT_GE(clock.elapsed(), 1900);
     EXPECT_LE(clock.elapsed(), 2600);
     clock.restart();
-    EXPECT_FALSE(channel.send(message(viewerMessagePosition, 0, 0)));
+    EXPECT_FALSE(channel.send(viewerMessage(viewerMessagePosition, 0, 0)));
     EXPECT_LE(clock.elapsed(), 300);
     ASSERT_EQ(::kill(pid, SIGCONT), 0);
-    EXPECT_TRUE(channel.send(message(viewerMessagePosition, 0, 0)));
-    EXPECT_TRUE(channel.send(message(viewerMessageFileChange)));
+    EXPECT_TRUE(channel.send(viewerMessage(viewerMessagePosition, 0, 0)));
+    EXPECT_TRUE(channel.send(viewerMessage(viewerMessageFileChange)));
 
     // Ended by a signal, the viewer still removes its socket.
     ASSERT_EQ(::kill(pid, SIGTERM), 0);

@@ -20,23 +20,6 @@ using namespace platform;
 
 namespace {
 
-ViewerMessage message(uint32_t number, uint64_t w = 0, uint64_t l = 0)
-{
-    ViewerMessage m;
-    m.number = number;
-    m.wParam = w;
-    m.lParam = l;
-    return m;
-}
-
-ViewerMessage fileMessage(const std::string& name)
-{
-    ViewerMessage m = message(viewerMessageFile);
-    m.dataId = viewerFileDataId;
-    m.data = name + '\0';
-    return m;
-}
-
 class ViewerWindowTest : public ::testing::Test {
 protected:
     ViewerWindow window;
@@ -81,11 +64,11 @@ TEST_F(ViewerWindowTest, ShowsThePictureWithItsStripAtEverySize)
     EXPECT_EQ(window.windowTitle(), "DVD2AVI_PVAVIEW");
     EXPECT_FALSE(window.view().hasPicture());
 
-    ASSERT_TRUE(controller.handle(fileMessage(sample("clip.pva"))));
+    ASSERT_TRUE(controller.handle(viewerFileMessage(sample("clip.pva"))));
     ASSERT_TRUE(waitForStrip("I   00:00:00.00   0"));
     const auto units = cutPoints(sample("clip.pva"), false);
     const CutPoint unit = units[3];
-    ASSERT_TRUE(controller.handle(message(viewerMessagePosition, 0, unit.offset)));
+    ASSERT_TRUE(controller.handle(viewerMessage(viewerMessagePosition, 0, unit.offset)));
     const QString strip = QStringLiteral("I   00:00:01.44   %1").arg(unit.offset);
     ASSERT_TRUE(waitForStrip(strip));
 
@@ -95,7 +78,7 @@ TEST_F(ViewerWindowTest, ShowsThePictureWithItsStripAtEverySize)
         const char* name;
     } sizes[] = {{1, 1, "size-100"}, {3, 4, "size-75"}, {1, 2, "size-50"}, {1, 4, "size-25"}, {4, 1, "size-max"}};
     for (const auto& s : sizes) {
-        ASSERT_TRUE(controller.handle(message(viewerMessageSize, s.a, s.b)));
+        ASSERT_TRUE(controller.handle(viewerMessage(viewerMessageSize, s.a, s.b)));
         QTest::qWait(20);
         const QImage shot = grab(s.name);
         QSize picture = isMaxSize(s.a, s.b) ? window.pictureAreaSize() : QSize(720 * s.a / s.b, 576 * s.a / s.b);
@@ -115,35 +98,35 @@ TEST_F(ViewerWindowTest, ShowsThePictureWithItsStripAtEverySize)
         EXPECT_EQ(window.stripText(), strip);
     }
     for (auto [a, b] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{17, 1}})
-        EXPECT_FALSE(controller.handle(message(viewerMessageSize, a, b)));
+        EXPECT_FALSE(controller.handle(viewerMessage(viewerMessageSize, a, b)));
 
-    ASSERT_TRUE(controller.handle(message(viewerMessageSize, 1, 2)));
-    EXPECT_TRUE(controller.handle(message(viewerMessageTopMost, 1, 4)));
+    ASSERT_TRUE(controller.handle(viewerMessage(viewerMessageSize, 1, 2)));
+    EXPECT_TRUE(controller.handle(viewerMessage(viewerMessageTopMost, 1, 4)));
     EXPECT_TRUE(window.isTopMost());
     EXPECT_TRUE(window.isVisible());
-    EXPECT_TRUE(controller.handle(message(viewerMessageTopMost, 0, 4)));
+    EXPECT_TRUE(controller.handle(viewerMessage(viewerMessageTopMost, 0, 4)));
     EXPECT_FALSE(window.isTopMost());
-    EXPECT_FALSE(controller.handle(message(viewerMessageTopMost, 2, 4)));
+    EXPECT_FALSE(controller.handle(viewerMessage(viewerMessageTopMost, 2, 4)));
 }
 
 TEST_F(ViewerWindowTest, ABadPositionKeepsTheLastPictureAndAMissingFileShowsAMessage)
 {
-    ASSERT_TRUE(controller.handle(fileMessage(sample("clip.pva"))));
+    ASSERT_TRUE(controller.handle(viewerFileMessage(sample("clip.pva"))));
     ASSERT_TRUE(waitForStrip("I   00:00:00.00   0"));
     const QImage before = grab("picture");
 
-    ASSERT_TRUE(controller.handle(message(viewerMessagePosition, 0, 5)));
+    ASSERT_TRUE(controller.handle(viewerMessage(viewerMessagePosition, 0, 5)));
     ASSERT_TRUE(waitForStrip("No AV packet starts at position 5"));
     const QImage after = grab("bad-position");
     const QRect pictureArea(QPoint(0, 0), window.pictureAreaSize());
     EXPECT_EQ(after.copy(pictureArea), before.copy(pictureArea));
 
-    ASSERT_TRUE(controller.handle(message(viewerMessageFileChange)));
+    ASSERT_TRUE(controller.handle(viewerMessage(viewerMessageFileChange)));
     EXPECT_TRUE(waitForStrip("File closed"));
     EXPECT_TRUE(window.view().hasPicture());
 
     const std::string missing = "/nonexistent/recording.pva";
-    ASSERT_TRUE(controller.handle(fileMessage(missing)));
+    ASSERT_TRUE(controller.handle(viewerFileMessage(missing)));
     const QString message = QString::fromStdString("Cannot open " + missing + ": No such file or directory");
     ASSERT_TRUE(waitForStrip(message));
     EXPECT_FALSE(window.view().hasPicture());
