@@ -10,39 +10,15 @@
 # BUILD_DIR selects the build tree (default build/); RUNS the repetitions (best counts).
 # The generated recording stays under build/bench/ for the next run; remove it when done.
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/common.sh"
 size_mib="${SIZE_MIB:-6144}"
 runs="${RUNS:-3}"
 
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-if ! out=$(cmake --build "$build" --target long_bench orvane-cli pva-samplegen 2>&1); then
-  echo "$out" >&2
-  exit 1
-fi
+bench_build long_bench orvane-cli pva-samplegen
 
 file="${1:-$build/bench/long_${size_mib}.pva}"
-if [ ! -f "$file" ]; then
-  mkdir -p "$(dirname "$file")"
-  echo "making $file ..."
-  "$build/bin/pva-samplegen" long "$size_mib" "$file" --cache "$(dirname "$file")" >/dev/null
-fi
+bench_recording "$file" "$size_mib" --cache "$(dirname "$file")"
 bytes=$(stat -c %s "$file")
-
-now() { date +%s.%N; }
-calc() { awk "BEGIN { print $1 }"; }
-best() {
-  local best_t="" t0 t1 t
-  for _ in $(seq "$runs"); do
-    t0=$(now); "$@" >/dev/null; t1=$(now)
-    t=$(calc "$t1 - $t0")
-    if [ -z "$best_t" ] || [ "$(calc "($t < $best_t) ? 1 : 0")" = 1 ]; then best_t=$t; fi
-  done
-  echo "$best_t"
-}
-mibs() { awk "BEGIN { printf \"%.1f\", $bytes / 1048576 / $1 }"; }
 
 cli="$build/bin/orvane-cli"
 cat "$file" >/dev/null   # into the page cache

@@ -8,29 +8,19 @@
 #   bench/save_bench.sh [FILE]     (default: a generated recording of SIZE_MIB, 2200 MiB)
 # BUILD_DIR selects the build tree (default build/); RUNS the repetitions (best counts).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/common.sh"
 size_mib="${SIZE_MIB:-2200}"
 runs="${RUNS:-2}"
 
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target save_bench pva-samplegen >/dev/null
+bench_build save_bench pva-samplegen
 
 file="${1:-$build/bench/long_${size_mib}.pva}"
-if [ ! -f "$file" ]; then
-  mkdir -p "$(dirname "$file")"
-  echo "making $file ..."
-  "$build/bin/pva-samplegen" long "$size_mib" "$file" >/dev/null
-fi
+bench_recording "$file" "$size_mib"
 dir="$(cd "$(dirname "$file")" && pwd)"
 copy="$dir/save_bench_copy.$$.pva"
 out="$dir/save_bench_out.$$.pva"
 trap 'rm -f "$copy" "$out"' EXIT
 
-now() { date +%s.%N; }
-calc() { awk "BEGIN { print $1 }"; }
 smaller() { [ -z "$2" ] || [ "$(calc "($1 < $2) ? 1 : 0")" = 1 ]; }
 
 cat "$file" >/dev/null   # into the page cache

@@ -6,40 +6,16 @@
 #   bench/scan_bench.sh [FILE]     (default: a generated recording of SIZE_MIB, 2200 MiB)
 # BUILD_DIR selects the build tree (default build/); RUNS the repetitions (best counts).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/common.sh"
 size_mib="${SIZE_MIB:-2200}"
 runs="${RUNS:-3}"
 
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-if ! out=$(cmake --build "$build" --target scan_bench pva-samplegen 2>&1); then
-  echo "$out" >&2
-  exit 1
-fi
+bench_build scan_bench pva-samplegen
 
 file="${1:-$build/bench/long_${size_mib}.pva}"
-if [ ! -f "$file" ]; then
-  mkdir -p "$(dirname "$file")"
-  echo "making $file ..."
-  "$build/bin/pva-samplegen" long "$size_mib" "$file" >/dev/null
-fi
+bench_recording "$file" "$size_mib"
 bytes=$(stat -c %s "$file")
 
-now() { date +%s.%N; }
-calc() { awk "BEGIN { print $1 }"; }
-# Best wall time of $runs runs of a command.
-best() {
-  local best_t="" t0 t1 t
-  for _ in $(seq "$runs"); do
-    t0=$(now); "$@" >/dev/null; t1=$(now)
-    t=$(calc "$t1 - $t0")
-    if [ -z "$best_t" ] || [ "$(calc "($t < $best_t) ? 1 : 0")" = 1 ]; then best_t=$t; fi
-  done
-  echo "$best_t"
-}
-mibs() { awk "BEGIN { printf \"%.1f\", $bytes / 1048576 / $1 }"; }
 
 cat "$file" >/dev/null   # into the page cache
 t_cat=$(best sh -c "cat '$file' >/dev/null")

@@ -4,16 +4,9 @@
 #   bench/viewer_bench.sh [FILE [COUNT]]   (default: the generated 60 s 720 x 576 recording)
 # BUILD_DIR selects the build tree (default build/).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/common.sh"
 
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-if ! out=$(cmake --build "$build" --target viewer_latency_bench DVD2AVI_PVAVIEW orvane-cli pva-samplegen 2>&1); then
-  echo "$out" >&2
-  exit 1
-fi
+bench_build viewer_latency_bench DVD2AVI_PVAVIEW orvane-cli pva-samplegen
 
 file="${1:-}"
 if [ -z "$file" ]; then

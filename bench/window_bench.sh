@@ -5,24 +5,13 @@
 #   bench/window_bench.sh [FILE]   (default: a generated recording of SIZE_MIB, 2200 MiB)
 # BUILD_DIR selects the build tree (default build/); RUNS the repetitions (best counts).
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+source "$(dirname "$0")/common.sh"
 size_mib="${SIZE_MIB:-2200}"
 runs="${RUNS:-3}"
 
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-if ! out=$(cmake --build "$build" --target window_bench orvane-cli pva-samplegen 2>&1); then
-  echo "$out" >&2
-  exit 1
-fi
+bench_build window_bench orvane-cli pva-samplegen
 file="${1:-$build/bench/long_${size_mib}.pva}"
-if [ ! -f "$file" ]; then
-  mkdir -p "$(dirname "$file")"
-  echo "making $file ..."
-  "$build/bin/pva-samplegen" long "$size_mib" "$file" >/dev/null
-fi
+bench_recording "$file" "$size_mib"
 # Into the page cache first.
 cat "$file" >/dev/null
 QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/bin/window_bench" "$file" "$runs"
