@@ -72,6 +72,12 @@ std::string cellText(std::string text, const SourceStream& src, int32_t p, int32
     return text;
 }
 
+// Whether cell i lies in a selection that has both ends set.
+bool inSelection(int32_t i, int32_t selStart, int32_t selEnd)
+{
+    return selStart > -1 && selEnd > -1 && selStart <= i && i <= selEnd;
+}
+
 } // namespace
 
 Rect sourcePaneRectFor(platform::Size c)
@@ -262,8 +268,7 @@ int StreamViews::paintSourcePane(platform::Canvas& canvas)
     for (int k = 0; k < 2 * zoom + 1; ++k) {
         const Rect cell = cellRect(sourceRect_, k);
         const int32_t i = src.cursor - zoom + k;
-        const bool selected = src.selStart <= i && i <= src.selEnd && src.lastCutPoint >= 1 && src.selStart > -1
-            && src.selEnd > -1;
+        const bool selected = src.lastCutPoint >= 1 && inSelection(i, src.selStart, src.selEnd);
         drawCellFrame(canvas, cell, k, selected);
         const std::string text = sourceCellText(i);
         if (!text.empty()) canvas.drawText(textRect(cell), text.c_str());
@@ -281,8 +286,7 @@ int StreamViews::paintListPane(platform::Canvas& canvas)
     for (int k = 0; k < 2 * zoom + 1; ++k) {
         const Rect cell = cellRect(listRect_, k);
         const int32_t i = list.cursor - zoom + k;
-        const bool selected = list.selStart <= i && i <= list.selEnd && list.count > 0 && list.selStart > -1
-            && list.selEnd > -1;
+        const bool selected = list.count > 0 && inSelection(i, list.selStart, list.selEnd);
         drawCellFrame(canvas, cell, k, selected);
         const std::string text = listCellText(i);
         if (!text.empty()) canvas.drawText(textRect(cell), text.c_str());
