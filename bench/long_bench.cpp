@@ -5,6 +5,7 @@
 //                                      edits, undos and redos of a long cut list
 //   long_bench packets FILE            the number of packets of FILE
 #include "core/LogConsole.h"
+#include "platform/Operation.h"
 #include "cut/CutEditor.h"
 #include "source/SourceAnalyser.h"
 
@@ -83,7 +84,7 @@ int benchEdits(const char* path)
     app->settings.cutAtIFrames = 0;
     const double before = residentMiB();
     const auto t0 = Clock::now();
-    if (app->scanSource(path, 0) != 1) {
+    if (app->scanSource(path, 0, platform::quietOperation(app->settings.cancelRequested)) != 1) {
         std::fprintf(stderr, "long_bench: the scan failed\n%s", log.text());
         return 1;
     }
@@ -151,7 +152,7 @@ int main(int argc, char** argv)
         LogConsole& log = logConsole();
         log.attachWindow(nullptr, 1001);
         auto app = std::make_unique<SourceAnalyser>(log);
-        if (app->scanSource(argv[2], 0) != 1) return 1;
+        if (app->scanSource(argv[2], 0, platform::quietOperation(app->settings.cancelRequested)) != 1) return 1;
         std::printf("%d\n", app->sources[0].pktCount);
         return 0;
     }

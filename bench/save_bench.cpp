@@ -5,6 +5,7 @@
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
 #include "core/LogConsole.h"
+#include "platform/Operation.h"
 #include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 
@@ -23,7 +24,7 @@ int main(int argc, char** argv)
     log.attachWindow(nullptr, 1001);
     auto app = std::make_unique<SourceAnalyser>(log);
     auto editor = std::make_unique<CutEditor>(*app);
-    if (app->scanSource(argv[1], 0) != 1 || app->sources[0].lastCutPoint < 1) {
+    if (app->scanSource(argv[1], 0, platform::quietOperation(app->settings.cancelRequested)) != 1 || app->sources[0].lastCutPoint < 1) {
         std::fprintf(stderr, "save_bench: can't scan %s\n%s", argv[1], log.text());
         return 1;
     }
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
 
     fileAccessProbe().reset();
     const auto t0 = std::chrono::steady_clock::now();
-    const int result = saveNewStream(*editor, argv[2], 0);
+    const int result = saveNewStream(*editor, argv[2], 0, platform::quietOperation(app->settings.cancelRequested));
     const auto t1 = std::chrono::steady_clock::now();
     if (result != 1) {
         std::fprintf(stderr, "save_bench: the save failed\n%s", log.text());

@@ -2,7 +2,7 @@
 //   scan_bench FILE buffered|plain|polling
 // "polling" is the read-ahead scan with an event pump that asks the system whether
 // events wait (a zero-timeout poll) after every packet, as a window's pump would.
-#include "platform/Host.h"
+#include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
@@ -48,10 +48,12 @@ int main(int argc, char** argv)
     auto app = std::make_unique<SourceAnalyser>(log);
     app->settings.fastBufferScan = std::strcmp(mode, "plain") ? 1 : 0;
     PollingPump pump;
-    if (!std::strcmp(mode, "polling")) platform::host().pump = &pump;
+    platform::EventPump& events = std::strcmp(mode, "polling") ? platform::noEvents() : pump;
+    const platform::OperationContext op{platform::noProgress(), app->settings.cancelRequested, events,
+                                        platform::systemClock()};
 
     auto t0 = std::chrono::steady_clock::now();
-    int result = app->scanSource(argv[1], 0);
+    int result = app->scanSource(argv[1], 0, op);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
     rusage ru{};

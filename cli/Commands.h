@@ -4,11 +4,14 @@
 class SourceAnalyser;
 class CutEditor;
 class LogConsole;
+namespace platform { struct OperationContext; }
 
 struct CliContext {
     SourceAnalyser& app;
     CutEditor& editor;
     LogConsole& log;
+    // Scans and saves: no progress shown, Ctrl-C cancels.
+    const platform::OperationContext& op;
 };
 
 int runScan(CliContext& ctx, int argc, char** argv);

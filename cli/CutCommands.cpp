@@ -1,5 +1,7 @@
 // orvane-cli cut and list-mpeg.
 #include "cli/Commands.h"
+
+#include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
 #include "output/MpegListing.h"
@@ -7,6 +9,7 @@
 #include "source/SourceAnalyser.h"
 #include "source/UnitRanges.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -122,7 +125,9 @@ bool checkSource(CliContext& ctx, const Edit& e)
     return true;
 }
 
-bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, bool atEnd)
+// Adds units first..last of the edit's source before list entry `at` (past the
+// end: appended).
+bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, int32_t at)
 {
     SourceStream& src = ctx.app.sources[e.source];
     if (src.lastCutPoint == 0) {
@@ -134,9 +139,7 @@ bool addUnits(CliContext& ctx, const Edit& e, int32_t first, int32_t last, bool 
                      src.lastCutPoint - 1);
         return false;
     }
-    ctx.app.selectSource(e.source);
-    ctx.editor.selectRange(Pane::source, first, last);
-    return ctx.editor.insertSrcPicPkts(atEnd) == 1;
+    return ctx.editor.insertUnits(e.source, first, last, at) == 1;
 }
 
 // The units whose cut points lie in [from, to) of the source's own time line, each
@@ -150,7 +153,7 @@ bool addUnitsByTime(CliContext& ctx, const Edit& e)
     for (int32_t unit = 0;;) {
         const UnitRange run = nextUnitRunInTime(src, unit, from, to);
         if (run.empty()) break;
-        if (!addUnits(ctx, e, run.first, run.last, true)) return false;
+        if (!addUnits(ctx, e, run.first, run.last, INT32_MAX)) return false;
         any = true;
         unit = run.last + 1;
     }
@@ -165,7 +168,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
     CutEditor& editor = ctx.editor;
     switch (e.kind) {
     case EditKind::add:
-        return checkSource(ctx, e) && addUnits(ctx, e, e.first, e.last, true);
+        return checkSource(ctx, e) && addUnits(ctx, e, e.first, e.last, INT32_MAX);
     case EditKind::addByTime:
         return checkSource(ctx, e) && addUnitsByTime(ctx, e);
     case EditKind::insert: {
@@ -175,8 +178,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
             std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
             return false;
         }
-        editor.setListCursor(e.position);
-        return addUnits(ctx, e, e.first, e.last, false);
+        return addUnits(ctx, e, e.first, e.last, e.position);
     }
     case EditKind::remove:
     case EditKind::select: {
@@ -185,8 +187,9 @@ bool applyEdit(CliContext& ctx, const Edit& e)
             std::fprintf(stderr, "orvane-cli: %s %s: the list has %d entries\n", e.option, e.text, count);
             return false;
         }
+        if (e.kind == EditKind::remove) return editor.deleteEntries(e.first, e.last) == 1;
         editor.selectRange(Pane::list, e.first, e.last);
-        return e.kind == EditKind::select || editor.deleteSelection(false) == 1;
+        return true;
     }
     case EditKind::undo:
         return editor.undo() == 1;
@@ -261,7 +264,7 @@ int runCut(CliContext& ctx, int argc, char** argv)
 
     // Slots 0..n-1 in argument order: the edits name sources by slot.
     for (const char* path : sources) {
-        if (ctx.app.scanSource(path, 0) != 1) return 1;
+        if (ctx.app.scanSource(path, 0, ctx.op) != 1) return 1;
     }
     for (const Edit& e : edits) {
         if (!applyEdit(ctx, e)) {
@@ -280,7 +283,7 @@ int runCut(CliContext& ctx, int argc, char** argv)
         return 1;
     }
     ctx.editor.outputName = output;
-    return saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly) == 1 ? 0 : 1;
+    return saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, ctx.op) == 1 ? 0 : 1;
 }
 
 int runListMpeg(CliContext& ctx, int argc, char** argv)

@@ -1,5 +1,7 @@
 // orvane-cli scan and units.
 #include "cli/Commands.h"
+
+#include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 
@@ -27,7 +29,7 @@ int runScan(CliContext& ctx, int argc, char** argv)
 
     int status = 0;
     for (int i = first; i < argc; ++i) {
-        if (ctx.app.scanSource(argv[i], withLog) != 1) status = 1;
+        if (ctx.app.scanSource(argv[i], withLog, ctx.op) != 1) status = 1;
     }
     return status;
 }
@@ -37,7 +39,7 @@ int runUnits(CliContext& ctx, int argc, char** argv)
     if (argc != 1) return usageError("units needs exactly one FILE");
     // Only the table goes to stdout.
     echoConsoleTo(ctx.log, true);
-    if (ctx.app.scanSource(argv[0], 0) != 1) return 1;
+    if (ctx.app.scanSource(argv[0], 0, ctx.op) != 1) return 1;
 
     const SourceStream& s = ctx.app.sources[ctx.app.currentSource];
     std::fputs("unit\tfirst_packet\tend_packet\tfile_offset\tstart_frame\tvpts\tpic_type\tgop_timecode\n", stdout);

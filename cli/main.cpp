@@ -3,7 +3,7 @@
 #include "core/LogConsole.h"
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
-#include "platform/Host.h"
+#include "platform/Operation.h"
 #include "source/SourceAnalyser.h"
 
 #include <csignal>
@@ -159,10 +159,10 @@ int main(int argc, char** argv)
     }
 
     InterruptPump pump(app->settings);
-    platform::host().pump = &pump;
+    platform::OperationContext op{platform::noProgress(), app->settings.cancelRequested, pump, platform::systemClock()};
     cancelOnInterrupt();
 
-    CliContext ctx{*app, *editor, log};
+    CliContext ctx{*app, *editor, log, op};
     int rest = argc - i - 1;
     char** restArgv = argv + i + 1;
     if (!std::strcmp(command, "scan")) return runScan(ctx, rest, restArgv);

@@ -9,7 +9,8 @@ function(orvane_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     ORVANE_SAMPLE_DIR="${ORVANE_SAMPLE_DIR}"
-    ORVANE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+    ORVANE_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    ORVANE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   set(_props ENVIRONMENT "ORVANE_SAMPLE_DIR=${ORVANE_SAMPLE_DIR}")
   if(T_FIXTURES)
     list(APPEND _props FIXTURES_REQUIRED "${T_FIXTURES}")

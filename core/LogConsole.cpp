@@ -15,7 +15,7 @@ constexpr int scrollToEndLines = LogConsole::textSize;
 
 } // namespace
 
-LogConsole::LogConsole() : copyFileName_("out.txt")
+LogConsole::LogConsole() : copyFileName_("out.txt"), messageBox_(&platform::stderrMessageBox())
 {
     std::memset(flushCopy_, 0, sizeof flushCopy_);
     std::memset(staging_, 0, sizeof staging_);
@@ -78,7 +78,7 @@ void LogConsole::write(const char* message, int scrollToEnd)
 
     if (display_ == 1) {
         if (!windowMode_) {
-            platform::host().messageBox->show("NOTIFY", text_);
+            messageBox_->show("NOTIFY", text_);
         } else if (window_) {
             window_->setText(text_);
             if (scrollToEnd != 0) window_->scrollLines(scrollToEndLines);
@@ -116,6 +116,11 @@ platform::Control* LogConsole::attachWindow(platform::Control* dialog, int contr
     window_ = dialog ? dialog->child(controlId) : nullptr;
     windowMode_ = 1;
     return window_;
+}
+
+void LogConsole::setMessageBox(platform::MessageBox* box)
+{
+    messageBox_ = box ? box : &platform::stderrMessageBox();
 }
 
 void LogConsole::setFileName(const char* name) { copyFileName_ = name ? name : ""; }

@@ -3,7 +3,10 @@
 #include <streambuf>
 #include <string>
 
-namespace platform { class Control; }
+namespace platform {
+class Control;
+class MessageBox;
+}
 
 // The one text console every part of the program writes its messages to.
 // Keeps the newest text in a fixed buffer, shows it in an edit window (or, before
@@ -26,6 +29,8 @@ public:
     // Looks up control `controlId` among the dialog's children, uses it as the
     // console window and switches to window mode (even when the lookup fails).
     platform::Control* attachWindow(platform::Control* dialog, int controlId);
+    // Where messages go before a window is attached; stderr unless set (null: stderr).
+    void setMessageBox(platform::MessageBox* box);
     void setFileName(const char* name);
     void setFileCopy(int flag);
     int setDisplay(int flag);
@@ -66,6 +71,7 @@ private:
     // No length limit: a scan log is named after the source path, which may be long.
     std::string copyFileName_;
     platform::Control* window_ = nullptr;
+    platform::MessageBox* messageBox_;
     char flushCopy_[stagingSize];
     char staging_[stagingSize];
     char text_[textSize];

@@ -1,10 +1,9 @@
 #pragma once
 #include <cstdint>
 
-namespace platform { class Control; }
-
-// The user's options, the window controls through which long operations report,
-// and the cancel flag. Controls are null when not set.
+// The user's options and the cancel flag. The window's controls are not here:
+// long operations report through their operation context, and the editor and
+// the panes are given the controls they update.
 struct Settings {
     int32_t cutAtIFrames = 1;
     int32_t assCompleteAPktEndOffset = -500;
@@ -12,15 +11,6 @@ struct Settings {
     int32_t assCompleteAudioPkt = 1;
     int32_t assCalcNewPts = 1;
     int32_t assAudioPtsOffset = 0;
-    platform::Control* mainWindow = nullptr;
-    platform::Control* scanProgress = nullptr;
-    platform::Control* saveProgress = nullptr;
-    platform::Control* scanCancelButton = nullptr;
-    platform::Control* saveCancelButton = nullptr;
-    platform::Control* sourceInfoLine = nullptr;
-    platform::Control* listInfoLine = nullptr;
-    platform::Control* undoButton = nullptr;
-    platform::Control* redoButton = nullptr;
     int32_t cancelRequested = 0;
     int32_t splitPvaDstFile = 0;
     int32_t splitPvaDstFileSizeMB = 650;

@@ -78,7 +78,7 @@ bool CutEditor::pushLevel()
     return true;
 }
 
-int CutEditor::insertSrcPicPkts(bool atEnd)
+int CutEditor::insertUnits(int32_t s, int32_t a, int32_t b, int32_t at)
 {
     if (!ready()) return -1;
     if (!pushLevel()) {
@@ -87,12 +87,9 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
     }
     int result = -1;
     CutList& list = currentListForEdit();
-    const int32_t s = app.currentSource;
     const SourceStream* src = app.usableSource(s);
-    const int32_t a = src ? src->selStart : -1;
-    const int32_t b = src ? src->selEnd : -1;
     // Unit i reads cut point i + 1, so a unit at or beyond lastCutPoint has no end.
-    if (a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint) {
+    if (src && a >= 0 && b >= 0 && a <= b && b < src->lastCutPoint) {
         const int64_t limit = app.limits.listEntries;
         if (int64_t{list.count} + (b - a) > limit - 1) {
             app.log.writef("ERROR:insertSrcPicPkts: New PVA to big: more than %lld entries\n",
@@ -101,8 +98,8 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
             reportOutOfMemory(app.log);
         } else {
             const int32_t n = b - a + 1;
-            const int32_t target = atEnd ? list.count : std::clamp(list.cursor, 0, list.count);
-            if (!atEnd) copyColumns(list, target + n, list, target, list.count - target);
+            const int32_t target = std::clamp(at, 0, list.count);
+            copyColumns(list, target + n, list, target, list.count - target);
             for (int32_t i = a; i <= b; ++i) {
                 const int32_t k = target + i - a;
                 list.source[k] = s;
@@ -121,7 +118,23 @@ int CutEditor::insertSrcPicPkts(bool atEnd)
     return result;
 }
 
+int CutEditor::insertSrcPicPkts(bool atEnd)
+{
+    const int32_t s = app.currentSource;
+    const SourceStream* src = app.usableSource(s);
+    const int32_t at = atEnd ? INT32_MAX : currentList().cursor;
+    return insertUnits(s, src ? src->selStart : -1, src ? src->selEnd : -1, at);
+}
+
+int CutEditor::deleteEntries(int32_t first, int32_t last) { return deleteInNewLevel(false, first, last); }
+
 int CutEditor::deleteSelection(bool all)
+{
+    const CutList& list = currentList();
+    return deleteInNewLevel(all, list.selStart, list.selEnd);
+}
+
+int CutEditor::deleteInNewLevel(bool selectAll, int32_t first, int32_t last)
 {
     if (!ready()) return -1;
     if (!pushLevel()) {
@@ -130,12 +143,12 @@ int CutEditor::deleteSelection(bool all)
     }
     int result = -1;
     CutList& list = currentListForEdit();
-    if (all) {
-        list.selStart = 0;
-        list.selEnd = list.count - 1;
+    if (selectAll) {
+        // The new level keeps this selection when there is nothing to delete.
+        list.selStart = first = 0;
+        list.selEnd = last = list.count - 1;
     }
-    const int32_t first = list.selStart;
-    const int32_t last = std::min(list.selEnd, list.count - 1);
+    last = std::min(last, list.count - 1);
     if (first >= 0 && last >= 0 && first <= last) {
         copyColumns(list, first, list, last + 1, list.count - (last + 1));
         list.count -= last - first + 1;
@@ -246,10 +259,17 @@ int CutEditor::computeTotals()
     return 1;
 }
 
+void CutEditor::attachControls(platform::Control* undoButton, platform::Control* redoButton, platform::Control* window)
+{
+    undoButton_ = undoButton;
+    redoButton_ = redoButton;
+    window_ = window;
+}
+
 int CutEditor::updateUndoButtons()
 {
-    platform::Control* undoButton = app.settings.undoButton;
-    platform::Control* redoButton = app.settings.redoButton;
+    platform::Control* undoButton = undoButton_;
+    platform::Control* redoButton = redoButton_;
     if (!undoButton || !redoButton) return -1;
     const int32_t levelCount = history ? history->levelCount : 0;
     const int32_t currentLevel = history ? history->currentLevel : -1;
@@ -269,7 +289,7 @@ int CutEditor::updateUndoButtons()
 int CutEditor::resetEditor()
 {
     // The save reads the source index and the packet list packet by packet.
-    if (app.saveRunning != 0) {
+    if (app.busy != 0) {
         app.log.write("ERROR: can't reset the sources while a save is running\n", 1);
         return -1;
     }
@@ -280,7 +300,7 @@ int CutEditor::resetEditor()
         history->currentLevel = -1;
         history->levelCount = 0;
     }
-    if (app.settings.mainWindow) app.settings.mainWindow->invalidate(true);
+    if (window_) window_->invalidate(true);
     app.currentSource = 0;
     app.sourceCount = 0;
     computeTotals();

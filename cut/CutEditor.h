@@ -6,6 +6,7 @@
 #include <string>
 
 class SourceAnalyser;
+namespace platform { class Control; }
 
 inline constexpr int cutHistoryLevels = 6;
 
@@ -91,6 +92,15 @@ public:
     const CutList& currentList() const;
     CutList& currentListForEdit();   // only valid when currentLevel >= 0
 
+    // Inserts units first..last of loaded source `source` before list entry `at`
+    // (count, or any position past it: at the end). A level is pushed also when
+    // the units are refused, so that the attempt can be undone like any edit.
+    int insertUnits(int32_t source, int32_t first, int32_t last, int32_t at);
+    // Deletes list entries first..last (last is cut to the list), leaving the
+    // list without a selection.
+    int deleteEntries(int32_t first, int32_t last);
+    // The commands: the selection of the current source, appended (atEnd) or
+    // inserted at the list cursor; the selected list entries, or all of them.
     int insertSrcPicPkts(bool atEnd);
     int deleteSelection(bool all);
     int undo();
@@ -103,6 +113,11 @@ public:
     // (count: after the last). -1, and nothing changes, outside 0..count.
     int setListCursor(int32_t position);
     int computeTotals();
+    // The buttons that show whether undo and redo can be done, and the window
+    // repainted when the sources are reset; null: none.
+    void attachControls(platform::Control* undoButton, platform::Control* redoButton, platform::Control* window);
+    platform::Control* attachedWindow() const { return window_; }
+    // Switches the undo and redo buttons; -1 when they are not attached.
     int updateUndoButtons();
     // -1 (with an error line, nothing changed) while a save is running.
     int resetEditor();
@@ -113,4 +128,11 @@ public:
 private:
     // False, with nothing changed, when the copy of the current level cannot be had.
     bool pushLevel();
+    // Pushes a level and deletes entries first..last from it (with selectAll: all
+    // of them, selected first).
+    int deleteInNewLevel(bool selectAll, int32_t first, int32_t last);
+
+    platform::Control* undoButton_ = nullptr;
+    platform::Control* redoButton_ = nullptr;
+    platform::Control* window_ = nullptr;
 };

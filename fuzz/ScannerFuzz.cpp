@@ -2,6 +2,7 @@
 // both cut rules. Besides memory errors (caught by the sanitizers) it checks that
 // the index is consistent and that both readers build the same index.
 #include "core/LogConsole.h"
+#include "platform/Operation.h"
 #include "source/BufferedReader.h"
 #include "source/SourceAnalyser.h"
 
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             // Now and then with a scan log, which formats every packet.
             int withLog = (size % 4 == 0 && slot == 1 && cutAtIFrames == 0) ? 1 : 0;
             int before = app.sourceCount;
-            results[slot] = app.scanSource(path.c_str(), withLog);
+            results[slot] = app.scanSource(path.c_str(), withLog, platform::quietOperation(app.settings.cancelRequested));
             check(!bufferedReaderState().open, "read-ahead reader left open");
             check(app.settings.cancelRequested == 0, "cancel flag left set");
             if (results[slot] == 1) {

@@ -4,9 +4,8 @@
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
 #include "output/StreamAssembler.h"
-#include "platform/Control.h"
 #include "platform/FileDialog.h"
-#include "platform/Host.h"
+#include "platform/Operation.h"
 #include "source/FileAccess.h"
 #include "source/OutputFile.h"
 #include "source/PvaPacket.h"
@@ -33,16 +32,15 @@ uint64_t splitThresholdBytes(int32_t sizeMB)
 }
 
 // Keeps resetEditor away from the sources while the save reads them.
-class SaveRunningGuard {
+class BusyGuard {
 public:
-    explicit SaveRunningGuard(SourceAnalyser& app) : app_(app), before_(app.saveRunning) { app_.saveRunning = 1; }
-    ~SaveRunningGuard() { app_.saveRunning = before_; }
-    SaveRunningGuard(const SaveRunningGuard&) = delete;
-    SaveRunningGuard& operator=(const SaveRunningGuard&) = delete;
+    explicit BusyGuard(SourceAnalyser& app) : app_(app) { ++app_.busy; }
+    ~BusyGuard() { --app_.busy; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
 
 private:
     SourceAnalyser& app_;
-    int32_t before_;
 };
 
 // The name of the loaded source that `output` would overwrite, or null.
@@ -59,8 +57,8 @@ const char* clashingSource(const SourceAnalyser& app, const std::string& output)
 // dialog applied in the middle of a save must not change the format half way.
 class NewPvaWriter {
 public:
-    NewPvaWriter(CutEditor& editor, std::string baseName)
-        : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings),
+    NewPvaWriter(CutEditor& editor, std::string baseName, const platform::OperationContext& op)
+        : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings), op_(op),
           baseName_(std::move(baseName))
     {
         split_ = options_.splitPvaDstFile == 1;
@@ -83,6 +81,7 @@ private:
     SourceAnalyser& app_;
     LogConsole& log_;
     const Settings options_;
+    const platform::OperationContext& op_;
     std::string baseName_;
     bool split_ = false;
     uint64_t splitThreshold_ = 0;
@@ -125,37 +124,29 @@ int NewPvaWriter::run()
         return -1;
     }
 
-    if (options_.saveProgress) {
-        options_.saveProgress->show(true);
-        options_.saveProgress->setRange(0, 100);
-        options_.saveProgress->setPosition(0);
-        lastProgress_ = 0;
-    }
-    if (options_.saveCancelButton) options_.saveCancelButton->show(true);
-    platform::Host& host = platform::host();
-    lastDisplayTime_ = host.clock->nowMs();
+    op_.progress.running(true);
+    lastProgress_ = 0;
+    lastDisplayTime_ = op_.clock.nowMs();
 
     const uint32_t count = list.numOfAVpkt;
     for (uint32_t i = 0; i < count; ++i) {
         if (!copyPacket(i)) break;
 
-        if (options_.saveProgress) {
-            const int progress = static_cast<int>(i * 100.0 / count);
-            if (progress != lastProgress_) {
-                options_.saveProgress->setPosition(progress);
-                lastProgress_ = progress;
-            }
+        const int progress = static_cast<int>(i * 100.0 / count);
+        if (progress != lastProgress_) {
+            op_.progress.progress(progress);
+            lastProgress_ = progress;
         }
-        if (options_.listInfoLine) showRate();
-        host.pump->serve(8);
-        if (app_.settings.cancelPending()) break;
+        if (op_.progress.showsInfoLine()) showRate();
+        op_.pump.serve(8);
+        if (op_.cancelRequested()) break;
     }
 
-    const bool cancelled = app_.settings.cancelPending();
+    const bool cancelled = op_.cancelRequested();
     if (!error_ && !cancelled) finishFile();
     cleanUp();
     if (error_ || cancelled) {
-        app_.settings.cancelRequested = 0;
+        op_.cancelHandled();
         return -1;
     }
     return 1;
@@ -316,11 +307,10 @@ bool NewPvaWriter::startFile(const std::string& name)
 bool NewPvaWriter::waitForReader(const std::string& name, OutputFile::Opened& opened)
 {
     log_.writef("Waiting for a reader of %s\n", name.c_str());
-    platform::Host& host = platform::host();
     while (opened == OutputFile::Opened::noReader) {
-        host.pump->serve(8);
-        if (app_.settings.cancelPending()) return false;
-        host.clock->sleepMs(pipeRetryMs);
+        op_.pump.serve(8);
+        if (op_.cancelRequested()) return false;
+        op_.clock.sleepMs(pipeRetryMs);
         opened = out_.open(name.c_str());
     }
     return true;
@@ -338,13 +328,13 @@ bool NewPvaWriter::finishFile()
 
 void NewPvaWriter::showRate()
 {
-    const uint32_t now = platform::host().clock->nowMs();
+    const uint32_t now = op_.clock.nowMs();
     const uint32_t elapsed = now - lastDisplayTime_;
     if (elapsed <= 4000) return;
     char text[96];
     std::snprintf(text, sizeof text, "Save PVA %4.0fMB  %2.2f MB/s", bytesWritten_ / 1048576.0,
                   ((bytesWritten_ - bytesAtLastDisplay_) / 1048576.0) / (elapsed * 0.001));
-    options_.listInfoLine->setText(text);
+    op_.progress.infoLine(text);
     lastDisplayTime_ = now;
     bytesAtLastDisplay_ = bytesWritten_;
 }
@@ -352,7 +342,7 @@ void NewPvaWriter::showRate()
 void NewPvaWriter::cleanUp()
 {
     // A save that did not complete leaves the file it was writing as it was before.
-    if ((error_ || app_.settings.cancelPending()) && !out_.isStream()) {
+    if ((error_ || op_.cancelRequested()) && !out_.isStream()) {
         const std::string name = outName_.empty() ? currentFileName() : outName_;
         log_.writef("%s not replaced: an earlier file of that name is left as it was\n", name.c_str());
     }
@@ -360,8 +350,7 @@ void NewPvaWriter::cleanUp()
     sourceFile_.reset();
     openSource_ = -1;
     buffer_.reset();
-    if (options_.saveProgress) options_.saveProgress->show(false);
-    if (options_.saveCancelButton) options_.saveCancelButton->show(false);
+    op_.progress.running(false);
 }
 
 } // namespace
@@ -398,10 +387,10 @@ bool sameFile(const std::string& output, const std::string& source)
     return normal(output) == normal(source);
 }
 
-int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
+int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op)
 {
     SourceAnalyser& app = editor.app;
-    SaveRunningGuard running(app);
+    BusyGuard running(app);
     // A copy: name may be the editor's own outputName, which a split save extends.
     std::string baseName = name ? name : "";
     const bool isOutputName = name && editor.outputName == baseName;
@@ -434,11 +423,12 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly)
         }
     }
 
-    NewPvaWriter writer(editor, baseName);
+    NewPvaWriter writer(editor, baseName, op);
     return writer.run();
 }
 
-int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly)
+int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
+               const platform::OperationContext& op)
 {
     if (editor.outputName.empty() || askName == 1) {
         if (!dialog) return -1;
@@ -449,6 +439,6 @@ int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int
         if (!dialog->saveFile(request, chosen)) return -1;
         editor.outputName = chosen;
     }
-    saveNewStream(editor, editor.outputName.c_str(), selectionOnly);
+    saveNewStream(editor, editor.outputName.c_str(), selectionOnly, op);
     return 1;
 }

@@ -3,7 +3,10 @@
 #include <string>
 
 class CutEditor;
-namespace platform { class FileDialog; }
+namespace platform {
+class FileDialog;
+struct OperationContext;
+}
 
 inline constexpr uint32_t saveBufferSize = 4202504;   // 4 MiB + 8,200
 inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
@@ -11,12 +14,14 @@ inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
 // The save command: asks for the output name when none is known yet or askName
 // is 1, then writes the new PVA. -1 when the file dialog is cancelled (or there is
 // no dialog to ask with), else 1, also when the save itself fails.
-int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly);
+int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
+               const platform::OperationContext& op);
 
 // Assembles the cut list (only its selected entries when selectionOnly is 1) and
 // copies the listed packets from their sources into the file `name`, or into
-// numbered part files. 1 on success, -1 on failure, refusal or cancel.
-int saveNewStream(CutEditor& editor, const char* name, int selectionOnly);
+// numbered part files. 1 on success, -1 on failure, refusal or cancel. The
+// progress shows, events are served and a cancel is asked for through `op`.
+int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op);
 
 // The name of part `fileNumber` of a split save: "%s_%d.%c%c%c" around the last
 // '.' of the file name (the directories' dots do not count). A file name without

@@ -31,15 +31,24 @@ public:
     }
 };
 
-NoEvents noEvents;
-SystemClock systemClock;
-StderrMessageBox stderrBox;
-Host theHost{&noEvents, &systemClock, &stderrBox};
-
 } // namespace
 
-Host& host() { return theHost; }
+EventPump& noEvents()
+{
+    static NoEvents pump;
+    return pump;
+}
 
-void resetHost() { theHost = Host{&noEvents, &systemClock, &stderrBox}; }
+Clock& systemClock()
+{
+    static SystemClock clock;
+    return clock;
+}
+
+MessageBox& stderrMessageBox()
+{
+    static StderrMessageBox box;
+    return box;
+}
 
 } // namespace platform

@@ -29,18 +29,10 @@ public:
     virtual void show(const char* caption, const char* text) = 0;
 };
 
-// The services the engine takes from the window system. The defaults work
-// without a window: no events, the monotonic system clock, message boxes to stderr.
-// None of the three is ever null: whoever installs services installs all three
-// (a fake or the default), so the engine uses them without checking.
-struct Host {
-    EventPump* pump;
-    Clock* clock;
-    MessageBox* messageBox;
-};
-
-Host& host();
-// Puts the default services back (tests call this after installing fakes).
-void resetHost();
+// The services for a program without a window: no events, the monotonic system
+// clock, message boxes on stderr. Stateless, so they may be shared by anyone.
+EventPump& noEvents();
+Clock& systemClock();
+MessageBox& stderrMessageBox();
 
 } // namespace platform

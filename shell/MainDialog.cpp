@@ -91,17 +91,13 @@ void MainDialog::onInit(platform::Window& window)
     hide({mainid::cancelScan, mainid::scanProgress, mainid::cancelSave, mainid::saveProgress, mainid::scanWithLog,
           mainid::listMpeg, mainid::restartServer});
 
-    Settings& copy = getSettings(s.app.settings, c_.workingCopy);
-    copy.mainWindow = &window;
-    copy.scanProgress = window.child(mainid::scanProgress);
-    copy.saveProgress = window.child(mainid::saveProgress);
-    copy.scanCancelButton = window.child(mainid::cancelScan);
-    copy.saveCancelButton = window.child(mainid::cancelSave);
-    copy.sourceInfoLine = window.child(mainid::sourceInfo);
-    copy.listInfoLine = window.child(mainid::listInfo);
-    copy.undoButton = window.child(mainid::undo);
-    copy.redoButton = window.child(mainid::redo);
-    setSettings(s.app.settings, copy);
+    getSettings(s.app.settings, c_.workingCopy);
+    c_.scanProgress = platform::ControlProgress(window.child(mainid::scanProgress), window.child(mainid::cancelScan),
+                                                window.child(mainid::sourceInfo));
+    c_.saveProgress = platform::ControlProgress(window.child(mainid::saveProgress), window.child(mainid::cancelSave),
+                                                window.child(mainid::listInfo));
+    c_.views.attachInfoLines(window.child(mainid::sourceInfo), window.child(mainid::listInfo));
+    s.editor.attachControls(window.child(mainid::undo), window.child(mainid::redo), &window);
     s.editor.updateUndoButtons();
     hide({1033, 1031, 1037, 1080, 1032, 1036, 1038, mainid::openPlayer, 1024, 1023});
 }
@@ -167,51 +163,49 @@ void MainDialog::onCommand(int id, int code)
     }
 }
 
-void MainDialog::openSource(int withLog)
+int MainDialog::runOperation(const OperationSteps& steps, const std::function<int()>& operation)
 {
-    stopPlaying();
+    if (steps.stopPlaying) stopPlaying();
+    // Unlike stopPlaying, the state is cleared even when the slider looks stopped.
+    if (steps.clearPlayState) setPlayState(0);
     enableCommands(false);
-    c_.viewer.notifyViewerFileChange();
+    if (steps.tellViewer) c_.viewer.notifyViewerFileChange();
     int result;
     {
-        OperationScope running(c_);
-        result = openSourceDialog(c_.services.app, &c_.services.fileDialog, withLog);
+        OperationScope running(c_.services.app);
+        result = operation();
     }
-    if (closeIfAsked()) return;
-    if (result != -1) c_.viewer.sendFileAndPosition(windowId());
-    redraw(Pane::source);
+    if (closeIfAsked()) return result;
+    if (steps.sendPosition == SendPosition::always || (steps.sendPosition == SendPosition::afterSuccess && result != -1))
+        c_.viewer.sendFileAndPosition(windowId());
+    if (steps.redrawSource) redraw(Pane::source);
     enableCommands(true);
+    return result;
+}
+
+void MainDialog::openSource(int withLog)
+{
+    runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess, .redrawSource = true},
+                 [&] {
+                     platform::OperationContext op = c_.operation(c_.scanProgress);
+                     return openSourceDialog(c_.services.app, &c_.services.fileDialog, withLog, op);
+                 });
 }
 
 void MainDialog::listMpegFile()
 {
-    // Unlike stopPlaying, the state is cleared even when the slider looks stopped.
-    stopPlaying();
-    setPlayState(0);
-    enableCommands(false);
-    c_.viewer.notifyViewerFileChange();
-    int result;
-    {
-        OperationScope running(c_);
-        result = openMpegFileDialog(c_.services.console, &c_.services.fileDialog);
-    }
-    if (closeIfAsked()) return;
-    if (result != -1) c_.viewer.sendFileAndPosition(windowId());
-    redraw(Pane::source);
-    enableCommands(true);
+    runOperation({.stopPlaying = true, .clearPlayState = true, .tellViewer = true,
+                  .sendPosition = SendPosition::afterSuccess, .redrawSource = true},
+                 [&] { return openMpegFileDialog(c_.services.console, &c_.services.fileDialog); });
 }
 
 int MainDialog::scanAtStartUp(const char* name)
 {
-    enableCommands(false);
-    int result;
-    {
-        OperationScope running(c_);
-        result = c_.services.app.scanSource(name, 0);
-    }
-    if (closeIfAsked()) return result;
-    enableCommands(true);
-    return result;
+    // The start-up sends the file and position itself, once the scan is done.
+    return runOperation({}, [&] {
+        platform::OperationContext op = c_.operation(c_.scanProgress);
+        return c_.services.app.scanSource(name, 0, op);
+    });
 }
 
 void MainDialog::switchSource(bool next)
@@ -229,15 +223,10 @@ void MainDialog::switchSource(bool next)
 
 void MainDialog::saveCommand(int askName, int selectionOnly)
 {
-    enableCommands(false);
-    c_.viewer.notifyViewerFileChange();
-    {
-        OperationScope running(c_);
-        saveDialog(c_.services.editor, &c_.services.fileDialog, askName, selectionOnly);
-    }
-    if (closeIfAsked()) return;
-    c_.viewer.sendFileAndPosition(windowId());
-    enableCommands(true);
+    runOperation({.tellViewer = true, .sendPosition = SendPosition::always}, [&] {
+        platform::OperationContext op = c_.operation(c_.saveProgress);
+        return saveDialog(c_.services.editor, &c_.services.fileDialog, askName, selectionOnly, op);
+    });
 }
 
 void MainDialog::requestCancel()
@@ -383,7 +372,7 @@ void MainDialog::onPaint(platform::Canvas& canvas)
 void MainDialog::onClose()
 {
     if (closed_ || !window_) return;
-    if (c_.operationsRunning > 0) {
+    if (c_.operationsRunning() > 0) {
         // The scan or save still uses the window's controls: let it stop and clean
         // up first; the command that runs it closes the window afterwards.
         closeAsked_ = true;
@@ -396,7 +385,7 @@ void MainDialog::onClose()
 
 bool MainDialog::closeIfAsked()
 {
-    if (!closeAsked_ || c_.operationsRunning > 0) return closed_;
+    if (!closeAsked_ || c_.operationsRunning() > 0) return closed_;
     close();
     return true;
 }
@@ -404,12 +393,10 @@ bool MainDialog::closeIfAsked()
 void MainDialog::releaseWindow()
 {
     if (!window_) return;
-    Settings& live = c_.services.app.settings;
-    for (Settings* s : {&live, &c_.workingCopy}) {
-        s->mainWindow = s->scanProgress = s->saveProgress = nullptr;
-        s->scanCancelButton = s->saveCancelButton = nullptr;
-        s->sourceInfoLine = s->listInfoLine = s->undoButton = s->redoButton = nullptr;
-    }
+    c_.scanProgress = platform::ControlProgress();
+    c_.saveProgress = platform::ControlProgress();
+    c_.views.attachInfoLines(nullptr, nullptr);
+    c_.services.editor.attachControls(nullptr, nullptr, nullptr);
     c_.services.console.attachWindow(nullptr, mainid::console);
     c_.views.initScrollBars(nullptr, nullptr);
     window_ = nullptr;

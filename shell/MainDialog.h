@@ -4,6 +4,7 @@
 #include "shell/WindowDragging.h"
 
 #include <cstdint>
+#include <functional>
 
 struct ShellContext;
 class SetupDialog;
@@ -50,8 +51,10 @@ inline constexpr int viewer75 = 1085;
 } // namespace mainid
 
 // The controls that are switched off while a scan or a save runs, in this order.
-inline constexpr int commandGroup[17] = {1035, 1054, 1056, 1059, 1055, 1060, 1030, 1029, 1027,
-                                         1071, 1070, 1075, 1069, 1074, 1020, 1072, 1073};
+inline constexpr int commandGroup[17] = {
+    mainid::close, mainid::newSource, mainid::scanWithLog, mainid::listMpeg, mainid::add, mainid::insert,
+    mainid::nextSource, mainid::previousSource, mainid::setup, mainid::save, mainid::saveAs, mainid::saveSelection,
+    mainid::deleteSelected, mainid::deleteAll, mainid::openPlayer, mainid::undo, mainid::redo};
 
 // The tip of a main-dialog control; empty for a control without one.
 const char* toolTipText(int controlId);
@@ -63,8 +66,8 @@ public:
     platform::Window* window() const { return window_; }
     bool closed() const { return closed_; }
 
-    // Forgets the window's controls everywhere they were handed out (settings,
-    // console, scroll bars), before the window goes away.
+    // Forgets the window's controls everywhere they were handed out (progress,
+    // editor, panes, console, scroll bars), before the window goes away.
     void releaseWindow();
 
     void enableCommands(bool enable);
@@ -87,6 +90,19 @@ public:
     void onClose() override;
 
 private:
+    enum class SendPosition { never, afterSuccess, always };
+    // What a command does around the scan, save or listing it runs.
+    struct OperationSteps {
+        bool stopPlaying = false;
+        bool clearPlayState = false;
+        // The viewer lets go of its file first and is told the file and position afterwards.
+        bool tellViewer = false;
+        SendPosition sendPosition = SendPosition::never;
+        bool redrawSource = false;
+    };
+    // Runs `operation` with the commands off and the engine marked busy; a close
+    // that came in meanwhile is carried out after it. Returns the operation's result.
+    int runOperation(const OperationSteps& steps, const std::function<int()>& operation);
     uint64_t windowId() const;
     void redraw(Pane pane);
     void hide(std::initializer_list<int> ids);

@@ -166,7 +166,7 @@ int SetupDialog::applySetup()
     if (c_.workingCopy.cutAtIFrames != live.cutAtIFrames) {
         // A running scan fills a source slot and a running save reads them: both
         // would be pulled from under them.
-        if (c_.operationsRunning > 0) {
+        if (c_.operationsRunning() > 0) {
             c_.services.console.write(
                 "ERROR: the cut rule can't change while a scan or a save runs; the options were not applied\n", 1);
             return -1;

@@ -1,6 +1,5 @@
 #include "shell/Shell.h"
 
-#include "platform/Host.h"
 #include "platform/Window.h"
 #include "resources/DialogTemplates.h"
 #include "core/LogConsole.h"
@@ -21,15 +20,26 @@ ShellContext::ShellContext(const ShellServices& s)
 {
 }
 
+platform::OperationContext ShellContext::operation(platform::ProgressSink& progress)
+{
+    return platform::OperationContext{progress, services.app.settings.cancelRequested, services.pump, services.clock};
+}
+
+int ShellContext::operationsRunning() const { return services.app.busy; }
+
+OperationScope::OperationScope(SourceAnalyser& app) : app_(app) { ++app_.busy; }
+
+OperationScope::~OperationScope() { --app_.busy; }
+
 Shell::Shell(const ShellServices& services) : context_(services), setup_(context_), main_(context_, setup_)
 {
-    platform::host() = platform::Host{&services.pump, &services.clock, &services.messageBox};
+    services.console.setMessageBox(&services.messageBox);
 }
 
 Shell::~Shell()
 {
     main_.releaseWindow();
-    platform::resetHost();
+    context_.services.console.setMessageBox(nullptr);
 }
 
 int Shell::run(const std::string& commandLine)

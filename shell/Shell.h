@@ -14,9 +14,9 @@ std::string commandLineText(const std::vector<std::string>& arguments);
 
 class Shell {
 public:
-    // Installs the clock, the event pump and the message box as the engine's host
-    // services for the lifetime of the object. The windows it makes call back into
-    // it: they must be gone before it is.
+    // The console shows its messages in the services' message box until the main
+    // window is there, for the lifetime of the object. The windows it makes call
+    // back into it: they must be gone before it is.
     explicit Shell(const ShellServices& services);
     ~Shell();
     Shell(const Shell&) = delete;

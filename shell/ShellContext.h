@@ -2,6 +2,7 @@
 // What the window code shares: the services it was given, the engine records it
 // routes to, and the few values of the shell itself.
 #include "core/Settings.h"
+#include "platform/Operation.h"
 #include "shell/ViewerLink.h"
 #include "views/StreamViews.h"
 
@@ -50,18 +51,26 @@ struct ShellContext {
     int32_t playState = 0;
     uint32_t stepInterval = 1000;
     uint32_t lastStepTime = 0;
-    // A scan or a save runs inside a command handler and serves events meanwhile.
-    int operationsRunning = 0;
+    // Where scans and saves show their progress: the window's bars, cancel
+    // buttons and info lines while the main window is there.
+    platform::ControlProgress scanProgress, saveProgress;
+
+    // The context of a long operation started from the window: its progress, the
+    // live cancel flag, the window's event pump and clock.
+    platform::OperationContext operation(platform::ProgressSink& progress);
+    // A scan, a save or a listing runs inside a command handler and serves events
+    // meanwhile (one flag with the engine's: the sources are not reset meanwhile).
+    int operationsRunning() const;
 };
 
-// Marks a scan or a save as running for its lifetime.
+// Marks a scan, a save or a listing as running for its lifetime.
 class OperationScope {
 public:
-    explicit OperationScope(ShellContext& c) : c_(c) { ++c_.operationsRunning; }
-    ~OperationScope() { --c_.operationsRunning; }
+    explicit OperationScope(SourceAnalyser& app);
+    ~OperationScope();
     OperationScope(const OperationScope&) = delete;
     OperationScope& operator=(const OperationScope&) = delete;
 
 private:
-    ShellContext& c_;
+    SourceAnalyser& app_;
 };

@@ -10,6 +10,7 @@
 #include <string>
 
 class LogConsole;
+namespace platform { struct OperationContext; }
 
 inline constexpr uint64_t noAvHeader = UINT64_MAX;
 
@@ -86,15 +87,17 @@ public:
     int32_t currentSource = 0;
     int32_t sourceCount = 0;
 
-    // Set while a save reads the source table; a change of the cut rule must wait.
-    int32_t saveRunning = 0;
+    // Scans, saves and listings running (the window serves events meanwhile, so
+    // commands can come in): while it is not 0 the sources must not be reset.
+    int32_t busy = 0;
 
     // Called after "<" or ">" changed the current source, so the window can bring
     // the source scroll bar to the new source's cursor.
     std::function<void()> onCurrentSourceChanged;
 
-    // Scans path into the next free slot; 1 on success, -1 otherwise.
-    int scanSource(const char* path, int withLog);
+    // Scans path into the next free slot; 1 on success, -1 otherwise. The progress
+    // shows, events are served and a cancel is asked for through `op`.
+    int scanSource(const char* path, int withLog, const platform::OperationContext& op);
     // Gives the slot's columns their first room (nothing resident yet) and sets its
     // pktCount to 0. Returns 1, or -1 when a column could not be had.
     int allocSourceArrays(int slot);

@@ -1,7 +1,6 @@
 // Reading a source PVA file once into its packet index and cut points.
 #include "core/LogConsole.h"
-#include "platform/Control.h"
-#include "platform/Host.h"
+#include "platform/Operation.h"
 #include "source/BufferedReader.h"
 #include "source/FileAccess.h"
 #include "source/PictureAnalysis.h"
@@ -109,8 +108,8 @@ struct PacketFindings {
 // loop carries from one packet to the next.
 class SourceScan {
 public:
-    SourceScan(SourceAnalyser& app, const char* path, bool withLog)
-        : app_(app), log_(app.log), settings_(app.settings), path_(path), withLog_(withLog),
+    SourceScan(SourceAnalyser& app, const char* path, bool withLog, const platform::OperationContext& op)
+        : app_(app), log_(app.log), settings_(app.settings), op_(op), path_(path), withLog_(withLog),
           reader_(settings_.fastBufferScan == 1), cutAtI_(settings_.cutAtIFrames != 0)
     {}
 
@@ -142,13 +141,13 @@ private:
     SourceAnalyser& app_;
     LogConsole& log_;
     Settings& settings_;
+    const platform::OperationContext& op_;
     const char* path_;
     const bool withLog_;
     ScanReader reader_;
     std::optional<FileCopyScope> scanLog_;
     std::string scanLogName_;
     const bool cutAtI_;   // anything but 0 cuts at I pictures
-    platform::Host& host_ = platform::host();
     uint64_t size_ = 0;
     SourceStream* s_ = nullptr;
     bool failed_ = false;
@@ -184,7 +183,7 @@ int SourceScan::run()
     startScanLog();
     reader_.seek(0);
     prepareSlot();
-    if (!failed_ && !settings_.cancelPending()) readPackets();
+    if (!failed_ && !op_.cancelRequested()) readPackets();
     reader_.close();
     endScanLog();
     const int result = keepOrFreeSlot();
@@ -213,14 +212,7 @@ bool SourceScan::admit()
 
 void SourceScan::showControls(bool visible)
 {
-    if (platform::Control* progress = settings_.scanProgress) {
-        progress->show(visible);
-        if (visible) {
-            progress->setRange(0, 100);
-            progress->setPosition(0);
-        }
-    }
-    if (settings_.scanCancelButton) settings_.scanCancelButton->show(visible);
+    op_.progress.running(visible);
 }
 
 bool SourceScan::openReader()
@@ -272,7 +264,7 @@ void SourceScan::prepareSlot()
     s_->resetIndex();
     s_->vEndPts = 0;
     s_->scanEnd = 0;
-    speedTime_ = host_.clock->nowMs();
+    speedTime_ = op_.clock.nowMs();
 }
 
 void SourceScan::readPackets()
@@ -299,8 +291,8 @@ void SourceScan::readPackets()
         if (!noteCutPoint(found)) return;
 
         reportProgress();
-        host_.pump->serve(8);
-        if (settings_.cancelPending()) return;
+        op_.pump.serve(8);
+        if (op_.cancelRequested()) return;
     }
 }
 
@@ -477,16 +469,15 @@ bool SourceScan::noteCutPoint(const PacketFindings& found)
 
 void SourceScan::reportProgress()
 {
-    if (settings_.scanProgress) settings_.scanProgress->setPosition(progressPercent(offset_, size_));
+    op_.progress.progress(progressPercent(offset_, size_));
 
-    platform::Control* infoLine = settings_.sourceInfoLine;
-    if (!infoLine) return;
-    const uint32_t now = host_.clock->nowMs();
+    if (!op_.progress.showsInfoLine()) return;
+    const uint32_t now = op_.clock.nowMs();
     if (now - speedTime_ > speedLineIntervalMs) {
         char line[80];
         std::snprintf(line, sizeof line, "Scan PVA %4.0fMB  %2.2f MB/s", offset_ / 1048576.0,
                       ((offset_ - speedOffset_) / 1048576.0) / ((now - speedTime_) * 0.001));
-        infoLine->setText(line);
+        op_.progress.infoLine(line);
         speedTime_ = now;
         speedOffset_ = offset_;
     }
@@ -500,8 +491,8 @@ int SourceScan::keepOrFreeSlot()
     endReached_ = s.scanEnd;
     startPts_ = s.vStartPts;
     endPts_ = s.vEndPts;
-    if (failed_ || settings_.cancelPending()) {
-        settings_.cancelRequested = 0;
+    if (failed_ || op_.cancelRequested()) {
+        op_.cancelHandled();
         s.resetIndex();
         app_.currentSource = 0;
         return -1;
@@ -547,8 +538,8 @@ uint64_t SourceAnalyser::findNextAvHeader(uint64_t start, FileHandle file)
 
 // Scans path into the next free slot: admit the file, open it, read every packet
 // into the index and its cut points, then keep the slot or free it again.
-int SourceAnalyser::scanSource(const char* path, int withLog)
+int SourceAnalyser::scanSource(const char* path, int withLog, const platform::OperationContext& op)
 {
-    SourceScan scan(*this, path, withLog == 1);
+    SourceScan scan(*this, path, withLog == 1, op);
     return scan.run();
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog)
+int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog, const platform::OperationContext& op)
 {
     if (!dialog) return -1;
     platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
@@ -15,7 +15,7 @@ int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int with
     std::string path;
     if (!dialog->openFile(request, path)) return -1;
     // A failed scan has written its own messages.
-    app.scanSource(path.c_str(), withLog);
+    app.scanSource(path.c_str(), withLog, op);
     return 1;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 class SourceAnalyser;
-namespace platform { class FileDialog; }
+namespace platform {
+class FileDialog;
+struct OperationContext;
+}
 
 // Asks for a source PVA file and scans it into the next free slot (with a scan log
 // when withLog is 1). Returns 1 when a file was chosen, whatever the scan's outcome,
 // and -1 when the dialog was cancelled or failed.
-int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog);
+int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog, const platform::OperationContext& op);

@@ -273,7 +273,7 @@ int StreamViews::paintSourcePane(platform::Canvas& canvas)
         const std::string text = sourceCellText(i);
         if (!text.empty()) canvas.drawText(textRect(cell), text.c_str());
     }
-    if (platform::Control* line = app_.settings.sourceInfoLine) line->setText(sourceInfoText().c_str());
+    if (platform::Control* line = sourceLine_) line->setText(sourceInfoText().c_str());
     updateScrollBar(Pane::source);
     return 1;
 }
@@ -297,7 +297,7 @@ int StreamViews::paintListPane(platform::Canvas& canvas)
             canvas.rectangle({cell.right - 7, cell.top, cell.right - 1, cell.bottom});
         }
     }
-    if (platform::Control* line = app_.settings.listInfoLine) line->setText(listInfoText().c_str());
+    if (platform::Control* line = listLine_) line->setText(listInfoText().c_str());
     updateScrollBar(Pane::list);
     return 1;
 }

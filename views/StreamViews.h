@@ -12,6 +12,7 @@
 class SourceAnalyser;
 namespace platform {
 class Canvas;
+class Control;
 class ScrollBar;
 }
 
@@ -45,6 +46,13 @@ public:
 
     // Keeps both bars; each gets the range 0 to 100,000, one page and position 0.
     int initScrollBars(platform::ScrollBar* sourceBar, platform::ScrollBar* listBar);
+    // The static texts that show each pane's info line; null: not shown.
+    void attachInfoLines(platform::Control* sourceLine, platform::Control* listLine)
+    {
+        sourceLine_ = sourceLine;
+        listLine_ = listLine;
+    }
+    platform::Control* listInfoLine() const { return listLine_; }
     int setSourcePaneRect(int left, int top, int right, int bottom);
     int setListPaneRect(int left, int top, int right, int bottom);
     const platform::Rect& sourcePaneRect() const { return sourceRect_; }
@@ -93,4 +101,6 @@ private:
     platform::Rect sourceRect_, listRect_;
     platform::ScrollBar* sourceBar_ = nullptr;
     platform::ScrollBar* listBar_ = nullptr;
+    platform::Control* sourceLine_ = nullptr;
+    platform::Control* listLine_ = nullptr;
 };

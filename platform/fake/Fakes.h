@@ -3,6 +3,7 @@
 #include "platform/Control.h"
 #include "platform/FileDialog.h"
 #include "platform/Host.h"
+#include "platform/Operation.h"
 
 #include <functional>
 #include <map>
@@ -85,15 +86,16 @@ public:
     void show(const char* caption, const char* text) override { shown.push_back({caption, text}); }
 };
 
-// Installs the fakes into platform::host() for the lifetime of the object.
-struct ScopedFakeHost {
+// The context of a long operation over fakes: the pump, the clock, and the
+// progress bar, cancel button and info line of a window.
+struct FakeOperation {
     FakeEventPump pump;
     FakeClock clock;
-    FakeMessageBox messageBox;
-    ScopedFakeHost() { host() = Host{&pump, &clock, &messageBox}; }
-    ~ScopedFakeHost() { resetHost(); }
-    ScopedFakeHost(const ScopedFakeHost&) = delete;
-    ScopedFakeHost& operator=(const ScopedFakeHost&) = delete;
+    FakeControl bar, cancelButton, infoLine;
+    ControlProgress controls{&bar, &cancelButton, &infoLine};
+
+    OperationContext context(int32_t& cancelFlag) { return {controls, cancelFlag, pump, clock}; }
+    OperationContext context(ProgressSink& progress, int32_t& cancelFlag) { return {progress, cancelFlag, pump, clock}; }
 };
 
 // Answers with `answer`, or cancels when `cancel` is set; records each request.

@@ -89,8 +89,4 @@ void QtMessageBox::show(const char* caption, const char* text)
     box.exec();
 }
 
-QtHost::QtHost() { host() = Host{&pump, &clock, &messageBox}; }
-
-QtHost::~QtHost() { resetHost(); }
-
 } // namespace platform::qt

@@ -47,17 +47,6 @@ public:
     void show(const char* caption, const char* text) override;
 };
 
-// Installs the Qt services into platform::host() for its lifetime.
-struct QtHost {
-    QtEventPump pump;
-    QtClock clock;
-    QtMessageBox messageBox;
-    QtHost();
-    ~QtHost();
-    QtHost(const QtHost&) = delete;
-    QtHost& operator=(const QtHost&) = delete;
-};
-
 // The number of events Qt has delivered so far, timer ticks aside: what a
 // dispatch has served is the difference.
 uint64_t deliveredEventCount();

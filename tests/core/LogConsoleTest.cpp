@@ -21,8 +21,11 @@ struct ConsoleProbe : LogConsole {
 };
 
 struct LogConsoleTest : ::testing::Test {
-    platform::fake::ScopedFakeHost host;
+    struct {
+        platform::fake::FakeMessageBox messageBox;
+    } host;
     std::unique_ptr<ConsoleProbe> console = std::make_unique<ConsoleProbe>();
+    LogConsoleTest() { console->setMessageBox(&host.messageBox); }
     FakeControl dialog;
     FakeControl* edit = &dialog.addChild(1001);
 

@@ -13,7 +13,6 @@
 namespace {
 
 struct SettingsTest : ::testing::Test {
-    platform::fake::ScopedFakeHost host;
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
     testsupport::ScratchDir dir{"settings"};
     std::string ini = dir.file("Orvane.ini");

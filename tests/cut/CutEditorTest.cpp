@@ -32,9 +32,7 @@ protected:
     void SetUp() override
     {
         testsupport::recordShown(log, messages);
-        app.settings.undoButton = &undoButton;
-        app.settings.redoButton = &redoButton;
-        app.settings.mainWindow = &mainWindow;
+        editor.attachControls(&undoButton, &redoButton, &mainWindow);
         ASSERT_EQ(SyntheticSource().gops(12).load(app, 0), 1);   // units 0 to 10
         ASSERT_TRUE(editor.ready());
     }
@@ -103,7 +101,7 @@ TEST_F(CutEditorTest, InsertCopiesTheSelectedUnitsAtTheCursorOrRefusesButPushesA
 
 // The list grows with the edits, up to a limit far above any recording; here it
 // is lowered to where fixed columns used to end.
-TEST_F(CutEditorTest, ListLimitIs37499Entries)
+TEST_F(CutEditorTest, ListGrowsPastTheOldFixedSizeUpToItsLimit)
 {
     // 37,497 entries: 37,499 was the most the fixed columns held.
     auto fill = [&] {
@@ -190,7 +188,7 @@ TEST_F(CutEditorTest, HistoryKeepsSixLevelsAndUndoEndsAtTheEmptyList)
     editor.redo();
     EXPECT_EQ(state(), "2/3 [0 1 2 9] 0 -1:-1");
 
-    app.settings.redoButton = nullptr;
+    editor.attachControls(&undoButton, nullptr, &mainWindow);
     EXPECT_EQ(editor.updateUndoButtons(), -1);
     EXPECT_EQ(add(1, 1), 1);   // still edits without the buttons
 }
@@ -267,14 +265,14 @@ TEST_F(CutEditorTest, ViewerQueriesAndResetWhichARunningSaveRefuses)
     ASSERT_EQ(add(1, 2), 1);
     ASSERT_EQ(add(4, 4), 1);
     editor.packetList.numOfAVpkt = 123;
-    app.saveRunning = 1;
+    app.busy = 1;
     EXPECT_EQ(editor.resetEditor(), -1);
     EXPECT_EQ(messages, "ERROR: can't reset the sources while a save is running\n");
     EXPECT_EQ(app.sourceCount, 1);
     EXPECT_EQ(editor.packetList.numOfAVpkt, 123u);
     EXPECT_EQ(state(), "1/2 [1 2 4] 0 -1:-1");
 
-    app.saveRunning = 0;
+    app.busy = 0;
     EXPECT_EQ(editor.resetEditor(), 1);
     EXPECT_EQ(editor.packetList.numOfAVpkt, 0u);
     EXPECT_TRUE(app.sourceCount == 0 && app.currentSource == 0);

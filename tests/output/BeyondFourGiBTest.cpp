@@ -107,7 +107,7 @@ protected:
     int scan(int withLog = 0)
     {
         rig.app->settings.fastBufferScan = 0;
-        return rig.app->scanSource(s.path.c_str(), withLog);
+        return rig.app->scanSource(s.path.c_str(), withLog, rig.operation());
     }
     std::string shown() const
     {

@@ -16,7 +16,6 @@ using namespace testsupport;
 namespace {
 
 struct ListingRig {
-    platform::fake::ScopedFakeHost host;
     ScratchDir dir{"listing"};
     ScopedWorkingDir inDir{dir.path()};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
@@ -58,7 +57,7 @@ TEST(MpegListing, ListsGopAndPictureLinesIntoOutTxtUnlessTheFileIsMissing)
     SourceAnalyser app(*rig.log);
     const std::vector<uint8_t> iPicture = concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(20, 0xAA)});
     writeBytes(rig.dir.file("rec.pva"), PacketBuilder().videoPts(900000, iPicture).videoPts(903600, iPicture).bytes);
-    ASSERT_EQ(app.scanSource(rig.dir.file("rec.pva").c_str(), 1), 1);
+    ASSERT_EQ(app.scanSource(rig.dir.file("rec.pva").c_str(), 1, platform::quietOperation(app.settings.cancelRequested)), 1);
     const std::string scanLog = readText(rig.dir.file("rec.pva.txt"));
     ASSERT_FALSE(scanLog.empty());
 

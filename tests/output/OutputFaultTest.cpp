@@ -21,8 +21,7 @@ struct FaultRig : Rig {
 
     FaultRig() : Rig(bigPictures(30, 1, 50).bytes)   // about 9 MB
     {
-        app->settings.saveProgress = &progress;
-        app->settings.saveCancelButton = &cancel;
+        controls = platform::ControlProgress(&progress, &cancel, nullptr);
         source = path("src.pva");
         good = saved("good.pva");
         EXPECT_GT(good.size(), 2 * saveFlushMark);
@@ -54,7 +53,7 @@ struct FaultRig : Rig {
                   std::string::npos)
             << t;
         EXPECT_FALSE(progress.visible || cancel.visible);
-        EXPECT_EQ(app->saveRunning, 0);
+        EXPECT_EQ(app->busy, 0);
         if (earlier) {
             EXPECT_EQ(readBytes(target), earlierFile) << name;
         }

@@ -112,7 +112,7 @@ TEST(OutputTargets, DevicesAreWrittenAsStreamsAndNeverReplaced)
     const std::set<std::string> before = namesIn(rig.dir.path());
     for (const char* device : {"/dev/null", "/dev/zero"}) {
         rig.log->clear();
-        EXPECT_EQ(saveNewStream(*rig.editor, device, 0), 1) << rig.text();
+        EXPECT_EQ(saveNewStream(*rig.editor, device, 0, rig.operation()), 1) << rig.text();
         EXPECT_NE(rig.text().find(std::string("Save Pva: ") + device + "\r\n"), std::string::npos);
         EXPECT_TRUE(fs::is_character_file(device)) << device;
     }

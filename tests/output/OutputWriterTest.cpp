@@ -77,7 +77,7 @@ TEST(OutputWriter, ElementaryStreamDropsTheLeadingBytesOfEachPayload)
     EXPECT_EQ(rig.saved("out.es"), expected);
 }
 
-TEST(OutputWriter, PartNamesComeFromTheLastDotOfTheWholeName)
+TEST(OutputWriter, PartNamesComeFromTheLastDotAndKeepThreeLettersOfTheExtension)
 {
     const std::string n300(300, 'n');
     const std::tuple<std::string, int, std::string, std::string> cases[] = {
@@ -137,7 +137,7 @@ TEST(OutputWriter, SplitPartsEndAfterAPictureStartAndJoinToTheWholeSave)
     rig.app->settings.splitPvaDstFile = 1;
     rig.app->settings.splitPvaDstFileSizeMB = 4;
     rig.editor->outputName = "cut";
-    ASSERT_EQ(saveNewStream(*rig.editor, rig.editor->outputName.c_str(), 0), 1);
+    ASSERT_EQ(saveNewStream(*rig.editor, rig.editor->outputName.c_str(), 0, rig.operation()), 1);
     EXPECT_EQ(rig.editor->outputName, "cut.pva");
     auto parts = readParts(rig.path("cut"));
     EXPECT_GE(parts.size(), 3u);
@@ -164,14 +164,13 @@ TEST(OutputWriter, CancelRemovesTheUnfinishedFileKeepsTheEarlierOneAndHidesTheCo
 {
     Rig rig(bigPictures(30).bytes);
     platform::fake::FakeControl progress, cancel;
-    rig.app->settings.saveProgress = &progress;
-    rig.app->settings.saveCancelButton = &cancel;
+    rig.controls = platform::ControlProgress(&progress, &cancel, nullptr);
     const std::string out = rig.path("out.pva");
     testsupport::writeBytes(out, {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
     std::string unfinished;
     uintmax_t sizeAtCancel = 0;
     rig.host.pump.onServe = [&](int) {
-        EXPECT_TRUE(rig.app->saveRunning == 1 && progress.visible && cancel.visible);
+        EXPECT_TRUE(rig.app->busy == 1 && progress.visible && cancel.visible);
         for (const auto& e : fs::directory_iterator(rig.dir.path())) {
             const std::string name = e.path().filename().string();
             if (name != "src.pva" && name != "out.pva") unfinished = e.path().string();
@@ -195,7 +194,7 @@ TEST(OutputWriter, CancelRemovesTheUnfinishedFileKeepsTheEarlierOneAndHidesTheCo
     EXPECT_EQ(rig.app->settings.cancelRequested, 0);
     EXPECT_FALSE(progress.visible || cancel.visible);
     EXPECT_EQ(progress.rangeHigh, 100);
-    EXPECT_EQ(rig.app->saveRunning, 0);
+    EXPECT_EQ(rig.app->busy, 0);
 }
 
 // "Sauver" saves again without asking and replaces the file; settings changed and
@@ -205,12 +204,12 @@ TEST(OutputWriter, SaveAgainReplacesTheFileUntouchedByChangesDuringTheSave)
     Rig rig(pictures(8, 4).bytes);
     platform::fake::FakeFileDialog dialog;
     dialog.cancel = true;
-    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 0, 0), -1);
+    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 0, 0, rig.operation()), -1);
     EXPECT_TRUE(rig.editor->outputName.empty());
 
     dialog.cancel = false;
     dialog.answer = rig.path("out.pva");
-    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 1, 0), 1);
+    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 1, 0, rig.operation()), 1);
     std::vector<uint8_t> first = readBytes(dialog.answer);
     testsupport::writeBytes(dialog.answer, concat({first, {0x41}}));
     rig.host.pump.onServe = [&](int) {
@@ -219,7 +218,7 @@ TEST(OutputWriter, SaveAgainReplacesTheFileUntouchedByChangesDuringTheSave)
         rig.app->settings.assCalcNewPts = 0;
         rig.editor->resetEditor();
     };
-    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 0, 0), 1);
+    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 0, 0, rig.operation()), 1);
     EXPECT_EQ(readBytes(dialog.answer), first);
     const std::string line = "Save Pva: " + dialog.answer + "\r\n";
     EXPECT_NE(rig.text().find(line), rig.text().rfind(line));
@@ -236,7 +235,7 @@ TEST(OutputWriter, RateLineOnlyAfterMoreThanFourSeconds)
 {
     Rig rig(bigPictures(5).bytes);
     platform::fake::FakeControl info;
-    rig.app->settings.listInfoLine = &info;
+    rig.controls = platform::ControlProgress(nullptr, nullptr, &info);
     rig.saved("fast.pva");
     EXPECT_EQ(info.setTextCalls, 0);
 
@@ -256,7 +255,7 @@ TEST(OutputWriter, RefusesToOverwriteASource)
     fs::create_directory(rig.path("sub"));
     fs::create_hard_link(src, rig.path("link.pva"));
     for (std::string name : {src, rig.path("sub/../film_1.pva"), std::string("film_1.pva"), rig.path("link.pva")})
-        EXPECT_EQ(saveNewStream(*rig.editor, name.c_str(), 0), -1) << name;
+        EXPECT_EQ(saveNewStream(*rig.editor, name.c_str(), 0, rig.operation()), -1) << name;
     EXPECT_EQ(readBytes(src), bytes);
 
     // A split save whose second part would be the source: the first part is written.

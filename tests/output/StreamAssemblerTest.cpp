@@ -2,6 +2,7 @@
 
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
+#include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "source/SourceAnalyser.h"
 #include "support/SyntheticSource.h"
@@ -303,7 +304,7 @@ TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
     testsupport::ScratchDir dir("toobig");
     const std::string out = dir.file("out.pva");
     messages.clear();
-    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0), -1);
+    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0, platform::quietOperation(app.settings.cancelRequested)), -1);
     EXPECT_EQ(messages, "ERROR:addAVPkts: New PVA to big: " + std::to_string(l.refusedPackets) + " of " +
                             std::to_string(l.numOfAVpkt + l.refusedPackets) +
                             " AV packets do not fit (at most 1499999), nothing saved\n");
@@ -322,7 +323,7 @@ TEST_F(StreamAssemblerTest, AListThatDoesNotFitIsCountedAndNothingIsSaved)
     for (int k = 0; k < 20; ++k) add(0, 1);   // 4 million packets, more than the list has room for
     growingArrayProbe().failAfterBytes = 0;
     messages.clear();
-    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0), -1);
+    EXPECT_EQ(saveNewStream(editor, out.c_str(), 0, platform::quietOperation(app.settings.cancelRequested)), -1);
     growingArrayProbe().reset();
     EXPECT_EQ(messages, "ERROR: OUT OF MEMORY\nERROR:addAVPkts: New PVA to big: " + std::to_string(l.refusedPackets)
                             + " of " + std::to_string(l.numOfAVpkt + l.refusedPackets)

@@ -95,7 +95,9 @@ inline std::vector<uint8_t> joined(const std::vector<std::vector<uint8_t>>& part
 }
 
 struct Rig {
-    platform::fake::ScopedFakeHost host;
+    platform::fake::FakeOperation host;
+    // What saves show their progress on: nothing unless a test gives it controls.
+    platform::ControlProgress controls;
     testsupport::ScratchDir dir{"writer"};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
     std::unique_ptr<SourceAnalyser> app = std::make_unique<SourceAnalyser>(*log);
@@ -115,13 +117,14 @@ struct Rig {
     ~Rig() { fileAccessProbe().reset(); }
 
     std::string path(const std::string& name) const { return dir.file(name); }
+    platform::OperationContext operation() { return host.context(controls, app->settings.cancelRequested); }
     std::string text() const { return log->text(); }
 
     // Writes the recording and scans it into the next slot.
     std::string load(const std::string& name, const std::vector<uint8_t>& bytes)
     {
         testsupport::writeBytes(path(name), bytes);
-        EXPECT_EQ(app->scanSource(path(name).c_str(), 0), 1) << text();
+        EXPECT_EQ(app->scanSource(path(name).c_str(), 0, operation()), 1) << text();
         return path(name);
     }
 
@@ -136,7 +139,7 @@ struct Rig {
 
     int save(const std::string& name, int selectionOnly = 0)
     {
-        return saveNewStream(*editor, path(name).c_str(), selectionOnly);
+        return saveNewStream(*editor, path(name).c_str(), selectionOnly, operation());
     }
     // A save that must succeed; returns the file written.
     std::vector<uint8_t> saved(const std::string& name)

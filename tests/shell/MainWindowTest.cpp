@@ -72,13 +72,16 @@ TEST_F(MainWindow, StartUpBuildsTheWindowInOrderAndThenWaits)
     EXPECT_EQ(w.bar(1051).current.max, 100000);
     EXPECT_EQ(w.bar(1052).current.page, 100000);
 
-    // The settings file was read before the window's controls went into the live record.
+    // The settings file was read, and the window's controls went where they are shown on.
     EXPECT_EQ(app.settings.cutAtIFrames, 0);
-    EXPECT_EQ(app.settings.mainWindow, &w);
-    EXPECT_EQ(app.settings.scanProgress, &w.control(1064));
-    EXPECT_EQ(app.settings.saveCancelButton, &w.control(1058));
-    EXPECT_EQ(app.settings.listInfoLine, &w.control(1068));
-    EXPECT_EQ(app.settings.redoButton, &w.control(1073));
+    EXPECT_EQ(editor.attachedWindow(), &w);
+    EXPECT_EQ(context.scanProgress.bar(), &w.control(1064));
+    EXPECT_EQ(context.scanProgress.cancelButton(), &w.control(1057));
+    EXPECT_EQ(context.scanProgress.line(), &w.control(1067));
+    EXPECT_EQ(context.saveProgress.bar(), &w.control(1065));
+    EXPECT_EQ(context.saveProgress.cancelButton(), &w.control(1058));
+    EXPECT_EQ(context.saveProgress.line(), &w.control(1068));
+    EXPECT_EQ(context.views.listInfoLine(), &w.control(1068));
     EXPECT_FALSE(w.control(1072).enabled || w.control(1073).enabled);
 
     EXPECT_EQ(w.control(1055).toolTip, "add selected source pva mpeg packets to the end of the new pva");
@@ -265,8 +268,11 @@ TEST_F(MainWindow, AboutMinimiseAndClose)
     int code = -5;
     EXPECT_TRUE(queue.quitPosted(code));
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(app.settings.scanProgress, nullptr);
-    EXPECT_EQ(app.settings.mainWindow, nullptr);
+    EXPECT_EQ(context.scanProgress.bar(), nullptr);
+    EXPECT_EQ(context.saveProgress.line(), nullptr);
+    EXPECT_EQ(editor.attachedWindow(), nullptr);
+    EXPECT_EQ(context.views.listInfoLine(), nullptr);
+    EXPECT_EQ(editor.updateUndoButtons(), -1);
     console.write("after the window\n", 1);   // reaches no control of the closed window
     EXPECT_EQ(w.control(1001).text.find("after the window"), std::string::npos);
 }

@@ -83,7 +83,6 @@ protected:
     Pair window() const { return {bufferedReaderState().windowStart, bufferedReaderState().windowEnd}; }
     BufferedReaderState state() const { return bufferedReaderState(); }
 
-    platform::fake::ScopedFakeHost host;
     testsupport::ScratchDir dir{"bufreader"};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
     FileHandle h = nullptr;

@@ -44,7 +44,7 @@ std::vector<std::pair<int32_t, int32_t>> cutPoints(const SourceStream& s)
 
 class ScannerOnSamples : public ::testing::Test {
 protected:
-    platform::fake::ScopedFakeHost fakes;
+    platform::fake::FakeOperation fakes;
     LogConsole console;
     std::string said;
     std::unique_ptr<SourceAnalyser> app;
@@ -56,7 +56,7 @@ protected:
     }
     const SourceStream& scan(const std::string& name)
     {
-        EXPECT_EQ(app->scanSource(sample(name).c_str(), 0), 1) << name << "\n" << said;
+        EXPECT_EQ(app->scanSource(sample(name).c_str(), 0, fakes.context(app->settings.cancelRequested)), 1) << name << "\n" << said;
         return app->current();
     }
 

@@ -11,7 +11,7 @@ using namespace testsupport;
 namespace {
 
 struct Selection : ::testing::Test {
-    platform::fake::ScopedFakeHost fakes;
+    platform::fake::FakeOperation fakes;
     platform::fake::FakeFileDialog dialog;
     ScratchDir dir{"selection"};
     LogConsole console;
@@ -28,7 +28,7 @@ struct Selection : ::testing::Test {
 TEST_F(Selection, DialogAsksForAnExistingPvaFileAndScansIt)
 {
     dialog.cancel = true;
-    EXPECT_EQ(openSourceDialog(*app, &dialog, 0), -1);
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 0, fakes.context(app->settings.cancelRequested)), -1);
     EXPECT_EQ(app->sourceCount, 0);
     EXPECT_TRUE(said.empty());
 
@@ -38,7 +38,7 @@ TEST_F(Selection, DialogAsksForAnExistingPvaFileAndScansIt)
     writeBytes(recording, b.bytes);
     dialog.cancel = false;
     dialog.answer = recording;
-    EXPECT_EQ(openSourceDialog(*app, &dialog, 1), 1);
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 1, fakes.context(app->settings.cancelRequested)), 1);
     EXPECT_EQ(app->sourceCount, 1);
     EXPECT_TRUE(fileExists(recording + ".txt"));   // withLog reaches the scan
 
@@ -52,9 +52,9 @@ TEST_F(Selection, DialogAsksForAnExistingPvaFileAndScansIt)
     // A chosen file counts as chosen even when the scan refuses it.
     app->sourceCount = maxSources;
     said.clear();
-    EXPECT_EQ(openSourceDialog(*app, &dialog, 0), 1);
+    EXPECT_EQ(openSourceDialog(*app, &dialog, 0, fakes.context(app->settings.cancelRequested)), 1);
     EXPECT_EQ(said, "ERROR: To much source PVA streams\n");
-    EXPECT_EQ(openSourceDialog(*app, nullptr, 0), -1);
+    EXPECT_EQ(openSourceDialog(*app, nullptr, 0, fakes.context(app->settings.cancelRequested)), -1);
 }
 
 TEST_F(Selection, PreviousAndNextStopAtTheEnds)
@@ -83,10 +83,10 @@ TEST_F(Selection, SourcesAreSelectableWhenLoadedAndUsableWhenTheyHavePackets)
     writeBytes(dir.file("empty.pva"), {});
     bool usableWhileScanning = true;
     fakes.pump.onServe = [&](int) { usableWhileScanning = app->usableSource(app->currentSource) != nullptr; };
-    ASSERT_EQ(app->scanSource(dir.file("r.pva").c_str(), 0), 1);
+    ASSERT_EQ(app->scanSource(dir.file("r.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), 1);
     fakes.pump.onServe = nullptr;
     EXPECT_FALSE(usableWhileScanning) << "a slot being filled is no source yet";
-    ASSERT_EQ(app->scanSource(dir.file("empty.pva").c_str(), 0), 1);
+    ASSERT_EQ(app->scanSource(dir.file("empty.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), 1);
 
     EXPECT_EQ(app->usableSource(0), &app->sources[0]);
     EXPECT_EQ(app->usableSource(1), nullptr);   // loaded, but without packets

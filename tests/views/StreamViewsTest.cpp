@@ -41,10 +41,8 @@ protected:
     void SetUp() override
     {
         testsupport::recordShown(log, messages);
-        app.settings.sourceInfoLine = &sourceLine;
-        app.settings.listInfoLine = &listLine;
-        app.settings.undoButton = &undoButton;
-        app.settings.redoButton = &redoButton;
+        views.attachInfoLines(&sourceLine, &listLine);
+        editor.attachControls(&undoButton, &redoButton, nullptr);
         views.initScrollBars(&sourceBar, &listBar);
         placePanes({657, 457});
     }

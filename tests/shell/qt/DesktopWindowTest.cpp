@@ -94,7 +94,7 @@ protected:
     int run(const std::string& commandLine)
     {
         script.start([this] { program->requestClose(); },
-                     [this] { return program->mainWindow() && context().operationsRunning == 0; });
+                     [this] { return program->mainWindow() && context().operationsRunning() == 0; });
         const int code = program->run(commandLine);
         EXPECT_TRUE(script.finished());
         return code;

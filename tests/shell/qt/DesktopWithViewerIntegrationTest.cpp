@@ -101,7 +101,7 @@ TEST_F(WithViewer, TheViewerFollowsTheSourceScrollBarAndEndsWithTheWindow)
         QTest::mouseClick(program.mainWindow()->control(1035)->widget(), Qt::LeftButton);
     });
     script.start([&] { program.requestClose(); },
-                 [&] { return program.mainWindow() && program.shell().context().operationsRunning == 0; }, 60000);
+                 [&] { return program.mainWindow() && program.shell().context().operationsRunning() == 0; }, 60000);
     EXPECT_EQ(program.run(sample("clip.pva")), 0);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(viewerGone()) << readText(trace);
