@@ -99,6 +99,32 @@ TEST_F(CutEditorTest, InsertCopiesTheSelectedUnitsAtTheCursorOrRefusesButPushesA
     EXPECT_EQ(messages, "");
 }
 
+// The edits with explicit arguments neither read nor change the selections, so
+// a list made by them equals one made through the commands.
+TEST_F(CutEditorTest, ExplicitEditsTakeTheirUnitsAndEntriesAsArguments)
+{
+    ASSERT_EQ(SyntheticSource().gops(6).load(app, 1), 1);
+    EXPECT_EQ(editor.insertUnits(0, 2, 4, INT32_MAX), 1);
+    EXPECT_EQ(editor.insertUnits(1, 0, 1, 1), 1);                  // before entry 1, of another source
+    EXPECT_EQ(editor.insertUnits(0, 9, 9, -5), 1);                 // before the first entry
+    EXPECT_EQ(editor.insertUnits(1, 3, app.sources[1].lastCutPoint, 0), -1);   // past the last unit
+    EXPECT_EQ(editor.insertUnits(5, 0, 0, 0), -1);                 // no such source
+    EXPECT_EQ(state(), "4/5 [9 2 0 1 3 4] 0 -1:-1");
+    EXPECT_EQ(list().source[2], 1);
+    EXPECT_TRUE(app.sources[0].selStart == -1 && app.sources[1].selEnd == -1 && app.currentSource == 1);
+
+    editor.selectUnit(Pane::list, 5, SelectEnd::start);
+    EXPECT_EQ(editor.deleteEntries(1, 2), 1);
+    EXPECT_EQ(state(), "5/6 [9 1 3 4] 0 -1:-1");
+    EXPECT_EQ(editor.deleteEntries(3, 40), 1);                     // cut to the list
+    EXPECT_EQ(editor.deleteEntries(2, 1), -1);
+    EXPECT_EQ(state(), "5/6 [9 1 3] 0 -1:-1");
+    editor.undo();
+    editor.undo();
+    EXPECT_EQ(state(), "3/6 [9 1 3 4] 0 -1:-1");
+    EXPECT_EQ(messages, "");
+}
+
 // The list grows with the edits, up to a limit far above any recording; here it
 // is lowered to where fixed columns used to end.
 TEST_F(CutEditorTest, ListGrowsPastTheOldFixedSizeUpToItsLimit)
