@@ -180,6 +180,8 @@ int MainDialog::runOperation(const OperationSteps& steps, const std::function<in
         c_.viewer.sendFileAndPosition(windowId());
     if (steps.redrawSource) redraw(Pane::source);
     enableCommands(true);
+    // The group includes undo and redo, which only the history may switch on.
+    c_.services.editor.updateUndoButtons();
     return result;
 }
 
@@ -249,8 +251,12 @@ void MainDialog::onHorizontalScroll(int id, int code)
 
 void MainDialog::playStep()
 {
-    if (c_.playState == 1) onHorizontalScroll(mainid::sourceBar, platform::scrollLineRight);
-    if (c_.playState == -1) onHorizontalScroll(mainid::sourceBar, platform::scrollLineLeft);
+    if (c_.playState == 0 || !window_) return;
+    // At either end of the source there is nowhere to step: nothing is sent to the
+    // viewer while nothing moves (the slider stays where it is).
+    const int result = c_.views.stepCursor(Pane::source, c_.playState == 1 ? +1 : -1);
+    if (result == -1) return;
+    followSourceCursor(result);
 }
 
 void MainDialog::sourceBarAction(int code)
@@ -274,6 +280,11 @@ void MainDialog::sourceBarAction(int code)
         break;
     default: return;
     }
+    followSourceCursor(result);
+}
+
+void MainDialog::followSourceCursor(int result)
+{
     if (result != -1) redraw(Pane::source);
     // Play stepping calls this every few milliseconds: a viewer that could not be
     // started is only looked for until playing stops.

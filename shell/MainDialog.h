@@ -114,6 +114,9 @@ private:
     void saveCommand(int askName, int selectionOnly);
     void requestCancel();
     void sourceBarAction(int code);
+    // After a move of the source cursor (result -1: it did not move): redraws and
+    // tells the viewer the position.
+    void followSourceCursor(int result);
     void listBarAction(int code);
     void speedChanged();
     // After a scan or a save: carries out a close that came in meanwhile. True

@@ -164,6 +164,8 @@ void StreamViews::setBarPosition(Pane pane, int32_t cursor, int32_t n)
     b->setInfo(info, platform::ScrollBar::setsPosition);
 }
 
+platform::Control* StreamViews::lineFreeFor(platform::Control* line) const { return app_.busy ? nullptr : line; }
+
 int StreamViews::stepCursor(Pane pane, int delta)
 {
     const int32_t n = unitCount(pane);
@@ -273,7 +275,7 @@ int StreamViews::paintSourcePane(platform::Canvas& canvas)
         const std::string text = sourceCellText(i);
         if (!text.empty()) canvas.drawText(textRect(cell), text.c_str());
     }
-    if (platform::Control* line = sourceLine_) line->setText(sourceInfoText().c_str());
+    if (platform::Control* line = lineFreeFor(sourceLine_)) line->setText(sourceInfoText().c_str());
     updateScrollBar(Pane::source);
     return 1;
 }
@@ -297,7 +299,7 @@ int StreamViews::paintListPane(platform::Canvas& canvas)
             canvas.rectangle({cell.right - 7, cell.top, cell.right - 1, cell.bottom});
         }
     }
-    if (platform::Control* line = listLine_) line->setText(listInfoText().c_str());
+    if (platform::Control* line = lineFreeFor(listLine_)) line->setText(listInfoText().c_str());
     updateScrollBar(Pane::list);
     return 1;
 }

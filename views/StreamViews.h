@@ -88,6 +88,9 @@ public:
     std::string listCellText(int32_t entry) const;
 
 private:
+    // The line, or null while a scan or a save runs: it shows their speed then, for
+    // as long as they keep it, not the pane's line of the moment.
+    platform::Control* lineFreeFor(platform::Control* line) const;
     int32_t unitCount(Pane pane) const;
     int32_t cursorOf(Pane pane) const;
     // Stores a new cursor; the list's only exists from the first edit on.

@@ -388,6 +388,61 @@ TEST_F(MainWindow, PlaySteppingStepsOnlyWhileNoInputWaitsAndStopsAtTheArrowButto
     EXPECT_EQ(context.playState, 0);
 }
 
+// The scan's speed line stays in the source pane's info line while the scan runs:
+// the panes, repainted meanwhile, do not put their own line over it.
+TEST_F(MainWindow, TheSpeedLineIsNotOverwrittenByRepaintsDuringAScan)
+{
+    start();
+    PacketBuilder b;   // 64 packets of 64 KiB
+    b.videoPts(1000, concat({gopHeader(0), pictureHeader(1)}));
+    for (int i = 0; i < 64; ++i) b.raw(1, 0, std::vector<uint8_t>(65528, 0xFF));
+    files.answer = dir.file("big.pva");
+    writeBytes(files.answer, b.bytes);
+    clock.stepMs = 125;
+    FakeControl& line = main().control(1067);
+    std::vector<std::string> during;
+    pump.onServe = [&](int) {
+        main().paint();
+        if (!line.texts.empty()) during.push_back(line.texts.back());
+    };
+    main().click(1054);
+    pump.onServe = nullptr;
+    ASSERT_EQ(app.sourceCount, 1) << shown();
+    const auto first = std::find_if(during.begin(), during.end(),
+                                    [](const std::string& t) { return t.rfind("Scan PVA", 0) == 0; });
+    ASSERT_NE(first, during.end());
+    EXPECT_TRUE(std::all_of(first, during.end(), [](const std::string& t) { return t.rfind("Scan PVA", 0) == 0; }));
+    // Afterwards the pane has its line back.
+    main().paint();
+    EXPECT_EQ(line.texts.back().rfind("Source PVA:", 0), 0u) << line.texts.back();
+}
+
+// At either end of the source play stepping has nowhere to go: nothing is sent
+// while nothing moves, however long the slider stays off its centre.
+TEST_F(MainWindow, PlaySteppingSendsNothingAtEitherEndOfTheSource)
+{
+    start();
+    SourceStream& src = load(0, 3, "/rec/a.pva");
+    main().scroll(1051, platform::scrollLineRight);
+    main().scroll(1051, platform::scrollLineRight);
+    ASSERT_EQ(src.cursor, 2);
+    auto play = [&](int slider) {
+        queue.resetQuit();
+        const uint32_t t0 = clock.now;
+        queue.postAt(t0, [&, slider] { main().slide(1099, slider); });
+        queue.postAt(t0 + 2000, [&] { main().click(1029); });
+        const size_t from = mark();
+        shell.mainLoop();
+        size_t posts = 0;
+        for (const auto& c : messagesSince(from)) posts += c.what == "post";
+        return posts;
+    };
+    EXPECT_EQ(play(10), 0u);
+    EXPECT_EQ(src.cursor, 2);
+    EXPECT_EQ(play(0), 2u);   // back to the first unit, then nothing more
+    EXPECT_EQ(src.cursor, 0);
+}
+
 TEST_F(MainWindow, AViewerThatCannotStartIsTriedOncePerPlayRunAndOncePerClick)
 {
     viewer.running = false;
