@@ -3,39 +3,44 @@
 # target's link closure and the check of every #include (cmake/OrvaneCheckIncludes.cmake).
 #
 #   orvane (shell/qt)        orvane-cli (cli)        DVD2AVI_PVAVIEW (viewer)
-#   shell  ->  views  ->  output  ->  cut  ->  source  ->  core  ->  platform
+#   shell  ->  views  ->  output  ->  media  ->  source  ->  core  ->  platform
+#                            \-> cut -> source
 #   resources: data tables, no dependencies; resources/bitmaps: the window's bitmaps
 #   compiled in as Qt resources (Qt side)
 #
 # The engine (every folder but platform/qt, shell/qt and viewer) uses the C++
-# standard library only. Folders that are not in the table (tools, bench, fuzz,
-# tests) sit on top and may use anything. A folder of the table that does not
-# exist yet is simply not there to check.
+# standard library only; media/ (MPEG-2 decoding, to come encoding and containers)
+# also links FFmpeg's libraries, and is the only folder that does: the viewer decodes
+# through it. media/ uses source, core and platform, never cut, output or anything
+# above. Folders that are not in the table (tools, bench, fuzz, tests) sit on top and
+# may use anything. A folder of the table that does not exist yet is simply not there
+# to check.
 
 set(ORVANE_LAYERS
-  platform platform/fake core source cut output views shell resources cli
+  platform platform/fake core source cut media output views shell resources cli
   resources/bitmaps platform/qt shell/qt viewer)
 
-set(_engine platform core source cut output views shell resources)
+set(_engine platform core source cut media output views shell resources)
 set(ORVANE_USES_platform "")
 set(ORVANE_USES_platform/fake platform)
 set(ORVANE_USES_core platform)
 set(ORVANE_USES_source core platform)
 set(ORVANE_USES_cut source core platform)
-set(ORVANE_USES_output cut source core platform)
-set(ORVANE_USES_views output cut source core platform)
-set(ORVANE_USES_shell views output cut source core platform resources)
+set(ORVANE_USES_media source core platform)
+set(ORVANE_USES_output media cut source core platform)
+set(ORVANE_USES_views output media cut source core platform)
+set(ORVANE_USES_shell views output media cut source core platform resources)
 set(ORVANE_USES_resources "")
 set(ORVANE_USES_cli ${_engine})
 set(ORVANE_USES_resources/bitmaps "")
 set(ORVANE_USES_platform/qt platform resources resources/bitmaps)
 set(ORVANE_USES_shell/qt ${_engine} platform/qt resources/bitmaps)
-set(ORVANE_USES_viewer platform platform/qt source core)
+set(ORVANE_USES_viewer platform platform/qt media source core)
 unset(_engine)
 
 # Who may link or include Qt and FFmpeg's libraries.
 set(ORVANE_QT_FOLDERS resources/bitmaps platform/qt shell/qt viewer)
-set(ORVANE_FFMPEG_FOLDERS viewer)
+set(ORVANE_FFMPEG_FOLDERS media)
 
 # Names (lower case) that stand for Qt or FFmpeg: targets, library files, flags, headers.
 set(ORVANE_QT_PATTERN "(^|[^a-z0-9])qt([^a-z]|$)|qt[4-7]")
@@ -59,7 +64,7 @@ endfunction()
 function(orvane_foreign_reason folder name out)
   set(_why "")
   if(name MATCHES "${ORVANE_FFMPEG_PATTERN}" AND NOT folder IN_LIST ORVANE_FFMPEG_FOLDERS)
-    set(_why "FFmpeg's libraries are for viewer/ only")
+    set(_why "FFmpeg's libraries are for media/ only")
   elseif(name MATCHES "${ORVANE_QT_PATTERN}" AND NOT folder IN_LIST ORVANE_QT_FOLDERS)
     set(_why "Qt is for resources/bitmaps, platform/qt, shell/qt and viewer/ only")
   endif()
