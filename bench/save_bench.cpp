@@ -5,6 +5,7 @@
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
 #include "core/LogConsole.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 
