@@ -77,10 +77,17 @@ public:
         for (const auto& c : messagesSince(from)) out.push_back(describe(c));
         return out;
     }
+    // Every command on; undo and redo as the history allows (after a scan or a
+    // save with nothing edited there is nothing to undo or redo).
     bool enabledGroup()
     {
-        for (int id : commandGroup)
-            if (!main().control(id).enabled) return false;
+        const CutHistory& h = *editor.history;
+        for (int id : commandGroup) {
+            bool expected = true;
+            if (id == mainid::undo) expected = h.levelCount > 0;
+            if (id == mainid::redo) expected = h.levelCount > h.currentLevel + 1;
+            if (main().control(id).enabled != expected) return false;
+        }
         return true;
     }
     bool disabledGroup()
