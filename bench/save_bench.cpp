@@ -6,6 +6,7 @@
 #include "output/OutputWriter.h"
 #include "core/LogConsole.h"
 #include "platform/Operation.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 

@@ -3,7 +3,7 @@
 // the index is consistent and that both readers build the same index.
 #include "core/LogConsole.h"
 #include "platform/Operation.h"
-#include "source/BufferedReader.h"
+#include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 
 #include <cstdio>
@@ -104,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             int withLog = (size % 4 == 0 && slot == 1 && cutAtIFrames == 0) ? 1 : 0;
             int before = app.sourceCount;
             results[slot] = app.scanSource(path.c_str(), withLog, platform::quietOperation(app.settings.cancelRequested));
-            check(!bufferedReaderState().open, "read-ahead reader left open");
+            // A writer is refused while anyone still reads the file.
+            FileHandle writer = openFile(path.c_str(), "ab");
+            check(writer != nullptr, "scan left the file open");
+            closeFile(writer);
             check(app.settings.cancelRequested == 0, "cancel flag left set");
             if (results[slot] == 1) {
                 check(app.sourceCount == before + 1 && app.currentSource == slot, "slot not taken");

@@ -3,108 +3,34 @@
 #include "core/LogConsole.h"
 #include "source/FileObject.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <new>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/posix/SystemCalls.h"
 
-FileAccessProbe& fileAccessProbe()
-{
-    static FileAccessProbe probe;
-    return probe;
-}
+#include <new>
 
 namespace {
 
-// Every system call of the file layer and of the read-ahead reader goes through
-// these few wrappers, so the probe sees them all.
+// Every open, read, write and seek of the file layer and of the read-ahead reader
+// goes through posix::systemCalls(), so that tests can count and fail them.
 
-ssize_t sysRead(int fd, void* buffer, size_t n)
-{
-    FileAccessProbe& p = fileAccessProbe();
-    ++p.reads;
-    if (p.failReadAfterBytes >= 0) {
-        if (p.failReadAfterBytes == 0) {
-            errno = EIO;
-            return -1;
-        }
-        if (static_cast<uint64_t>(p.failReadAfterBytes) < n) n = static_cast<size_t>(p.failReadAfterBytes);
-    }
-    ssize_t r = ::read(fd, buffer, n);
-    if (r > 0 && p.failReadAfterBytes >= 0) p.failReadAfterBytes -= r;
-    return r;
-}
+int64_t sysRead(int fd, void* buffer, size_t n) { return posix::systemCalls().read(fd, buffer, n); }
 
-ssize_t sysWrite(int fd, const void* buffer, size_t n)
-{
-    FileAccessProbe& p = fileAccessProbe();
-    ++p.writes;
-    if (p.failWriteAfterBytes >= 0) {
-        if (p.failWriteAfterBytes == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        if (static_cast<uint64_t>(p.failWriteAfterBytes) < n) n = static_cast<size_t>(p.failWriteAfterBytes);
-    }
-    ssize_t w = ::write(fd, buffer, n);
-    if (w > 0 && p.failWriteAfterBytes >= 0) p.failWriteAfterBytes -= w;
-    if (p.afterWrite) {
-        const int saved = errno;
-        p.afterWrite();
-        errno = saved;
-    }
-    return w;
-}
+int64_t sysWrite(int fd, const void* buffer, size_t n) { return posix::systemCalls().write(fd, buffer, n); }
 
-bool sysSeek(int fd, uint64_t offset, int whence)
-{
-    ++fileAccessProbe().seeks;
-    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
-    return ::lseek(fd, static_cast<off_t>(offset), whence) >= 0;
-}
-
-void sysClose(int fd)
-{
-    // Retrying close after EINTR could close a descriptor reused meanwhile.
-    ::close(fd);
-}
+bool sysSeek(int fd, uint64_t offset, posix::Origin origin) { return posix::systemCalls().seek(fd, offset, origin); }
 
 // Only regular files are read: a pipe or a device would block or never end, and
 // a directory is no file at all.
 bool isRegularFile(int fd)
 {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    posix::FileStatus st;
+    return posix::status(fd, &st) && st.kind == posix::FileKind::regular;
 }
 
 bool isDirectory(int fd)
 {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    posix::FileStatus st;
+    return posix::status(fd, &st) && st.kind == posix::FileKind::directory;
 }
-
-// O_NONBLOCK only kept the open from waiting (for the other end of a pipe);
-// reads and writes wait as usual.
-bool makeBlocking(int fd)
-{
-    const int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
-
-// Advisory locks stand in for share modes: readers share, a writer is alone.
-// A file system without flock support is not a reason to refuse the file.
-bool takeLock(int fd, int kind)
-{
-    int r;
-    do {
-        r = ::flock(fd, kind | LOCK_NB);
-    } while (r < 0 && errno == EINTR);
-    if (r == 0) return true;
-    return errno != EWOULDBLOCK;
-}
-
 
 // size * count as a byte count; false when it does not fit 32 bits.
 bool byteCount(uint32_t size, uint32_t count, uint32_t* n)
@@ -119,39 +45,32 @@ bool byteCount(uint32_t size, uint32_t count, uint32_t* n)
 
 namespace fileio {
 
-int sysOpen(const char* path, int flags, unsigned mode)
-{
-    ++fileAccessProbe().opens;
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
+int sysOpen(const char* path, unsigned flags, unsigned mode) { return posix::systemCalls().open(path, flags, mode); }
 
 FileHandle wrap(int fd)
 {
     FileObject* f = new (std::nothrow) FileObject;
     if (!f) {
-        sysClose(fd);
+        posix::close(fd);
         return nullptr;
     }
     f->fd = fd;
     return f;
 }
 
-bool lockExclusive(int fd) { return takeLock(fd, LOCK_EX); }
+bool lockExclusive(int fd) { return posix::lock(fd, posix::Lock::exclusive); }
 
 FileHandle openForReading(const char* path, bool sequential)
 {
     if (!path) return nullptr;
-    int fd = sysOpen(path, O_RDONLY | O_NONBLOCK, 0);
+    int fd = sysOpen(path, posix::flag::readOnly | posix::flag::nonBlocking, 0);
     if (fd < 0) return nullptr;
-    if (!isRegularFile(fd) || !makeBlocking(fd) || !takeLock(fd, LOCK_SH)) {
-        sysClose(fd);
+    // The non-blocking open only kept it from waiting for the other end of a pipe.
+    if (!isRegularFile(fd) || !posix::makeBlocking(fd) || !posix::lock(fd, posix::Lock::shared)) {
+        posix::close(fd);
         return nullptr;
     }
-    if (sequential) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (sequential) posix::adviseSequential(fd);
     return wrap(fd);
 }
 
@@ -161,9 +80,9 @@ uint32_t readAll(FileHandle h, void* buffer, uint32_t n)
     uint8_t* out = static_cast<uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < n) {
-        ssize_t r = sysRead(h->fd, out + done, n - done);
+        int64_t r = sysRead(h->fd, out + done, n - done);
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (posix::lastFailure() == posix::Failure::interrupted) continue;
             break;
         }
         if (r == 0) break;
@@ -174,14 +93,14 @@ uint32_t readAll(FileHandle h, void* buffer, uint32_t n)
 
 bool seekTo(FileHandle h, uint64_t offset)
 {
-    return h && sysSeek(h->fd, offset, SEEK_SET);
+    return h && sysSeek(h->fd, offset, posix::Origin::start);
 }
 
 bool sizeOf(FileHandle h, uint64_t* size)
 {
-    struct stat st;
-    if (!h || ::fstat(h->fd, &st) != 0 || st.st_size < 0) return false;
-    *size = static_cast<uint64_t>(st.st_size);
+    posix::FileStatus st;
+    if (!h || !posix::status(h->fd, &st)) return false;
+    *size = st.size;
     return true;
 }
 
@@ -196,14 +115,15 @@ FileHandle openFile(const char* path, const char* mode)
 
     // Not O_APPEND: the file is positioned at its end once, and later seeks
     // are honoured like on any other handle.
-    int fd = fileio::sysOpen(path, O_WRONLY | O_CREAT | O_DSYNC | O_NONBLOCK, 0666);
+    int fd = fileio::sysOpen(path, posix::flag::writeOnly | posix::flag::create | posix::flag::writeThrough | posix::flag::nonBlocking,
+                             0666);
     if (fd < 0) return nullptr;
-    if (isDirectory(fd) || !makeBlocking(fd) || !takeLock(fd, LOCK_EX)) {
-        sysClose(fd);
+    if (isDirectory(fd) || !posix::makeBlocking(fd) || !posix::lock(fd, posix::Lock::exclusive)) {
+        posix::close(fd);
         return nullptr;
     }
-    if (letter == 'a' && !sysSeek(fd, 0, SEEK_END)) {
-        sysClose(fd);
+    if (letter == 'a' && !sysSeek(fd, 0, posix::Origin::end)) {
+        posix::close(fd);
         return nullptr;
     }
     return fileio::wrap(fd);
@@ -225,8 +145,8 @@ uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle
     const uint8_t* in = static_cast<const uint8_t*>(buffer);
     uint32_t done = 0;
     while (done < n) {
-        ssize_t w = sysWrite(h->fd, in + done, n - done);
-        if (w < 0 && errno == EINTR) continue;
+        int64_t w = sysWrite(h->fd, in + done, n - done);
+        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
         // A write that stops short (disk full) is a failed write, whatever
         // part of it reached the file.
         if (w <= 0) return 0;
@@ -238,11 +158,11 @@ uint32_t writeFile(const void* buffer, uint32_t size, uint32_t count, FileHandle
 int seekFile(FileHandle h, uint64_t offset, int origin)
 {
     if (!h) return 1;
-    int whence;
+    posix::Origin whence;
     switch (origin) {
-    case 0: whence = SEEK_SET; break;
-    case 1: whence = SEEK_CUR; break;
-    case 2: whence = SEEK_END; break;
+    case 0: whence = posix::Origin::start; break;
+    case 1: whence = posix::Origin::current; break;
+    case 2: whence = posix::Origin::end; break;
     default: return 1;
     }
     ++h->moves;
@@ -252,7 +172,7 @@ int seekFile(FileHandle h, uint64_t offset, int origin)
 int closeFile(FileHandle h)
 {
     if (h) {
-        sysClose(h->fd);
+        posix::close(h->fd);
         delete h;
     }
     return 0;
@@ -262,31 +182,31 @@ bool openFileSize(FileHandle h, uint64_t* size) { return size && fileio::sizeOf(
 
 uint64_t fileSize(const char* path, LogConsole& log)
 {
-    int fd = path ? fileio::sysOpen(path, O_RDONLY | O_NONBLOCK, 0) : -1;
+    int fd = path ? fileio::sysOpen(path, posix::flag::readOnly | posix::flag::nonBlocking, 0) : -1;
     if (fd >= 0 && isDirectory(fd)) {
-        sysClose(fd);
+        posix::close(fd);
         fd = -1;
     }
     if (fd < 0) {
         log.writef("Error: Can't open %s\n", path ? path : "");
         return fileSizeUnknown;
     }
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && st.st_size >= 0;
-    sysClose(fd);
+    posix::FileStatus st;
+    bool ok = posix::status(fd, &st);
+    posix::close(fd);
     if (!ok) {
         log.write("Error: Can't get file size\n", 1);
         return fileSizeUnknown;
     }
-    return static_cast<uint64_t>(st.st_size);
+    return st.size;
 }
 
 bool deleteFile(const char* path)
 {
     if (!path) return false;
-    struct stat st;
-    if (::lstat(path, &st) != 0) return errno == ENOENT;
-    if (S_ISDIR(st.st_mode)) return false;
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return true;
-    return ::unlink(path) == 0 || errno == ENOENT;
+    posix::FileStatus st;
+    if (!posix::pathStatus(path, &st, true)) return posix::lastFailure() == posix::Failure::missing;
+    if (st.kind == posix::FileKind::directory) return false;
+    if (st.kind != posix::FileKind::regular && st.kind != posix::FileKind::link) return true;
+    return posix::removeName(path) || posix::lastFailure() == posix::Failure::missing;
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 class LogConsole;
@@ -49,30 +48,5 @@ uint64_t fileSize(const char* path, LogConsole& log);
 // pipe (written as it is, never removed: a save to /dev/null must not take
 // /dev/null away). A directory is not removed: false.
 bool deleteFile(const char* path);
-
-// Seam for tests: counts system calls and injects failures. It covers the plain
-// file layer and the read-ahead reader alike (the reader's reads, seeks and
-// opens are counted here too). fileSize's open is counted as an open.
-struct FileAccessProbe {
-    uint64_t reads = 0;    // read system calls
-    uint64_t writes = 0;   // write system calls
-    uint64_t seeks = 0;    // seek system calls
-    uint64_t opens = 0;
-    // When >= 0: the number of bytes that reads may still deliver; each read
-    // system call is cut to it and it counts down by the bytes delivered. A
-    // read system call made when it is 0 fails (EIO). So a readFile that would
-    // cross the mark returns the bytes up to it, and every later read (readFile
-    // or readBuffered) returns 0, until the field is set back to -1.
-    int64_t failReadAfterBytes = -1;
-    // The same for writes, as a full disk behaves: a write system call made at
-    // 0 fails (ENOSPC). A writeFile that crosses the mark writes the bytes up to
-    // it into the file and returns 0 (a short write is a failed write).
-    int64_t failWriteAfterBytes = -1;
-    // openBuffered behaves as if its 4 MiB buffer could not be allocated.
-    bool failReaderAllocation = false;
-    // Called after every write system call: lets a test change the files around
-    // a save between its writes.
-    std::function<void()> afterWrite;
-    void reset() { *this = FileAccessProbe{}; }
-};
-FileAccessProbe& fileAccessProbe();
+// Tests count and fail the system calls under this layer through
+// platform/fake/FaultySystemCalls.h.

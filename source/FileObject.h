@@ -1,6 +1,6 @@
 #pragma once
 // Inside of a file handle, shared by the plain file layer and the read-ahead
-// reader. Nothing outside source/FileAccess.cpp and source/BufferedReader.cpp
+// reader. Nothing outside source/FileAccess.cpp and source/ReadAheadReader.cpp
 // should need this.
 #include "source/FileAccess.h"
 
@@ -16,8 +16,8 @@ struct FileObject {
 
 namespace fileio {
 
-// open(2) with O_CLOEXEC, retried after EINTR and counted by the probe.
-int sysOpen(const char* path, int flags, unsigned mode);
+// posix::systemCalls().open: flags of posix::flag.
+int sysOpen(const char* path, unsigned flags, unsigned mode);
 // A handle for an open descriptor; the descriptor is closed when no handle can be made.
 FileHandle wrap(int fd);
 // The advisory lock of a writer (see openFile); true also where locks are not supported.

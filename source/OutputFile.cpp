@@ -1,16 +1,9 @@
 #include "source/OutputFile.h"
 
+#include "platform/posix/SystemCalls.h"
 #include "source/FileObject.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -39,51 +32,24 @@ std::string danglingTarget(const std::string& path)
 {
     std::string at = path;
     for (int hop = 0; hop < maxLinkHops; ++hop) {
-        struct stat st;
-        if (::lstat(at.c_str(), &st) != 0) return errno == ENOENT ? at : std::string();
-        if (!S_ISLNK(st.st_mode)) return std::string();
-        char link[PATH_MAX];
-        const ssize_t n = ::readlink(at.c_str(), link, sizeof link);
-        if (n <= 0 || static_cast<size_t>(n) >= sizeof link) return std::string();
-        const std::string next(link, static_cast<size_t>(n));
+        posix::FileStatus st;
+        if (!posix::pathStatus(at.c_str(), &st, true))
+            return posix::lastFailure() == posix::Failure::missing ? at : std::string();
+        if (st.kind != posix::FileKind::link) return std::string();
+        std::string next;
+        if (!posix::readLink(at.c_str(), &next)) return std::string();
         at = next[0] == '/' ? next : directoryOf(at) + "/" + next;
     }
     return std::string();
 }
 
-uint64_t randomBits()
-{
-    uint64_t r = 0;
-    if (::getrandom(&r, sizeof r, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof r)) return r;
-    // Without the system's random numbers the exclusive create still keeps the
-    // name safe; only guessing it gets easier.
-    struct timespec t;
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    static uint64_t counter = 0;
-    return (static_cast<uint64_t>(t.tv_nsec) << 20) ^ static_cast<uint64_t>(t.tv_sec) ^
-           (static_cast<uint64_t>(::getpid()) << 40) ^ ++counter * 0x9E3779B97F4A7C15ull;
-}
-
-// The rename is on the disk once the directory is.
-void syncDirectory(const std::string& dir)
-{
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // The replacement keeps the replaced file's permission bits, and its owner where
 // the user may give files away (otherwise the new file is the user's own). The
 // owner goes first: changing it clears set-id bits that the mode then restores.
-void keepAttributes(const struct stat& old, int fd)
+void keepAttributes(const posix::FileStatus& old, int fd)
 {
-    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        const int refused = ::fchown(fd, old.st_uid, old.st_gid);
-        (void)refused;
-    }
-    const int failed = ::fchmod(fd, old.st_mode & 07777);
-    (void)failed;
+    if (old.user != posix::effectiveUser() || old.group != posix::effectiveGroup()) posix::changeOwner(fd, old.user, old.group);
+    posix::changeMode(fd, old.mode);
 }
 
 } // namespace
@@ -94,24 +60,19 @@ OutputFile::Opened OutputFile::open(const char* path)
     stream_ = false;
     if (!path || !*path) return Opened::failed;
     target_ = path;
-    struct stat st;
-    if (::lstat(path, &st) != 0) return errno == ENOENT ? openTemporary() : Opened::failed;
-    if (S_ISLNK(st.st_mode)) {
-        if (::stat(path, &st) != 0) {
-            if (errno != ENOENT) return Opened::failed;
+    posix::FileStatus st;
+    if (!posix::pathStatus(path, &st, true))
+        return posix::lastFailure() == posix::Failure::missing ? openTemporary() : Opened::failed;
+    if (st.kind == posix::FileKind::link) {
+        if (!posix::pathStatus(path, &st, false)) {
+            if (posix::lastFailure() != posix::Failure::missing) return Opened::failed;
             target_ = danglingTarget(path);
             return target_.empty() ? Opened::failed : openTemporary();
         }
-        if (S_ISREG(st.st_mode)) {
-            char* real = ::realpath(path, nullptr);
-            if (!real) return Opened::failed;
-            target_ = real;
-            std::free(real);
-            return openTemporary();
-        }
+        if (st.kind == posix::FileKind::regular) return posix::realPath(path, &target_) ? openTemporary() : Opened::failed;
     }
-    if (S_ISDIR(st.st_mode)) return Opened::directory;
-    if (S_ISREG(st.st_mode)) return openTemporary();
+    if (st.kind == posix::FileKind::directory) return Opened::directory;
+    if (st.kind == posix::FileKind::regular) return openTemporary();
     return openStream(path);
 }
 
@@ -123,27 +84,30 @@ OutputFile::Opened OutputFile::openTemporary()
     if (stem.size() > maxStemInTemporaryName) stem.resize(maxStemInTemporaryName);
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(randomBits()));
+        std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(posix::randomBits()));
         const std::string name = dir + "/." + stem + suffix;
-        const int fd = fileio::sysOpen(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_DSYNC, 0666);
+        const int fd = fileio::sysOpen(name.c_str(),
+                                       posix::flag::writeOnly | posix::flag::create | posix::flag::exclusive |
+                                           posix::flag::noFollow | posix::flag::writeThrough,
+                                       0666);
         if (fd < 0) {
-            if (errno == EEXIST) continue;
+            if (posix::lastFailure() == posix::Failure::exists) continue;
             return Opened::failed;
         }
-        struct stat st;
-        if (::fstat(fd, &st) != 0 || !fileio::lockExclusive(fd)) {
-            ::unlink(name.c_str());
-            ::close(fd);
+        posix::FileStatus st;
+        if (!posix::status(fd, &st) || !fileio::lockExclusive(fd)) {
+            posix::removeName(name.c_str());
+            posix::close(fd);
             return Opened::failed;
         }
         handle_ = fileio::wrap(fd);
         if (!handle_) {
-            ::unlink(name.c_str());
+            posix::removeName(name.c_str());
             return Opened::failed;
         }
         temporary_ = name;
-        device_ = st.st_dev;
-        inode_ = st.st_ino;
+        device_ = st.device;
+        inode_ = st.inode;
         stream_ = false;
         return Opened::ok;
     }
@@ -153,19 +117,19 @@ OutputFile::Opened OutputFile::openTemporary()
 OutputFile::Opened OutputFile::openStream(const char* path)
 {
     stream_ = true;
-    // Without O_NONBLOCK, opening a pipe nobody reads would wait for a reader.
-    const int fd = fileio::sysOpen(path, O_WRONLY | O_NONBLOCK | O_NOCTTY, 0);
+    // Without nonBlocking, opening a pipe nobody reads would wait for a reader.
+    const int fd = fileio::sysOpen(path, posix::flag::writeOnly | posix::flag::nonBlocking | posix::flag::noTerminal, 0);
     if (fd < 0) {
-        struct stat st;
-        const bool pipe = errno == ENXIO && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+        posix::FileStatus st;
+        const bool pipe = posix::lastFailure() == posix::Failure::noReader && posix::pathStatus(path, &st, false) &&
+                          st.kind == posix::FileKind::fifo;
         return pipe ? Opened::noReader : Opened::failed;
     }
-    struct stat st;
-    const int flags = ::fcntl(fd, F_GETFL);
+    posix::FileStatus st;
     // Replaced by a file or a directory since it was looked at: not a stream to write into.
-    if (::fstat(fd, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode) || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
+    if (!posix::status(fd, &st) || st.kind == posix::FileKind::regular || st.kind == posix::FileKind::directory ||
+        !posix::makeBlocking(fd)) {
+        posix::close(fd);
         return Opened::failed;
     }
     handle_ = fileio::wrap(fd);
@@ -174,9 +138,9 @@ OutputFile::Opened OutputFile::openStream(const char* path)
 
 bool OutputFile::temporaryIsOurs() const
 {
-    struct stat st;
-    return !temporary_.empty() && ::lstat(temporary_.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           st.st_dev == device_ && st.st_ino == inode_;
+    posix::FileStatus st;
+    return !temporary_.empty() && posix::pathStatus(temporary_.c_str(), &st, true) &&
+           st.kind == posix::FileKind::regular && st.device == device_ && st.inode == inode_;
 }
 
 bool OutputFile::commit()
@@ -188,13 +152,15 @@ bool OutputFile::commit()
     }
     bool ok = temporaryIsOurs();
     if (ok) {
-        struct stat old;
-        if (::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) keepAttributes(old, handle_->fd);
-        ok = ::rename(temporary_.c_str(), target_.c_str()) == 0;
+        posix::FileStatus old;
+        if (posix::pathStatus(target_.c_str(), &old, true) && old.kind == posix::FileKind::regular)
+            keepAttributes(old, handle_->fd);
+        ok = posix::renameFile(temporary_.c_str(), target_.c_str());
+        // The rename is on the disk once the directory is.
         if (ok)
-            syncDirectory(directoryOf(target_));
+            posix::syncDirectory(directoryOf(target_).c_str());
         else
-            ::unlink(temporary_.c_str());
+            posix::removeName(temporary_.c_str());
     }
     close();
     return ok;
@@ -204,7 +170,7 @@ void OutputFile::discard()
 {
     if (!handle_) return;
     // A temporary name taken over by someone else is no longer ours to remove.
-    if (!stream_ && temporaryIsOurs()) ::unlink(temporary_.c_str());
+    if (!stream_ && temporaryIsOurs()) posix::removeName(temporary_.c_str());
     close();
 }
 

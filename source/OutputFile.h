@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 // One output file of a save, written through one open handle from start to end.
 //
@@ -59,6 +58,6 @@ private:
     bool stream_ = false;
     std::string target_;
     std::string temporary_;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    uint64_t device_ = 0;
+    uint64_t inode_ = 0;
 };

@@ -1,17 +1,17 @@
 // Reading a source PVA file once into its packet index and cut points.
 #include "core/LogConsole.h"
 #include "platform/Operation.h"
-#include "source/BufferedReader.h"
+#include "platform/posix/SystemCalls.h"
 #include "source/FileAccess.h"
 #include "source/PictureAnalysis.h"
 #include "source/PvaPacket.h"
+#include "source/ReadAheadReader.h"
 #include "source/SourceAnalyser.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
@@ -21,7 +21,8 @@ constexpr uint32_t speedLineIntervalMs = 500;
 // PES header bytes up to and including the 5-byte time stamp.
 constexpr uint32_t pesPtsEnd = 14;
 
-// The reader a scan uses, chosen once when the scan starts. Owns the open file.
+// The reader a scan uses, chosen once when the scan starts. Owns the open file
+// and, for the read-ahead scan, the reader with its window.
 class ScanReader {
 public:
     explicit ScanReader(bool buffered) : buffered_(buffered) {}
@@ -31,7 +32,7 @@ public:
 
     bool open(const char* path, LogConsole& log)
     {
-        handle_ = buffered_ ? openBuffered(path, "rb", log) : openFile(path, "rb");
+        handle_ = buffered_ ? readAhead_.open(path, "rb", log) : openFile(path, "rb");
         position_ = 0;
         return handle_ != nullptr;
     }
@@ -44,20 +45,20 @@ public:
             got = read(buffer, n);
             return buffer;
         }
-        const uint8_t* data = viewBuffered(buffer, n, handle_, &got);
+        const uint8_t* data = readAhead_.view(buffer, n, &got);
         position_ += got;
         return data;
     }
     uint32_t read(void* buffer, uint32_t n)
     {
-        uint32_t got = buffered_ ? readBuffered(buffer, 1, n, handle_) : readFile(buffer, 1, n, handle_);
+        uint32_t got = buffered_ ? readAhead_.read(buffer, 1, n) : readFile(buffer, 1, n, handle_);
         position_ += got;
         return got;
     }
     void seek(uint64_t offset)
     {
         if (buffered_)
-            seekBuffered(handle_, offset, 0);
+            readAhead_.seek(offset, 0);
         else
             seekFile(handle_, offset, 0);
         position_ = offset;
@@ -76,7 +77,7 @@ public:
     {
         if (!handle_) return;
         if (buffered_)
-            closeBuffered(handle_);
+            readAhead_.close();
         else
             closeFile(handle_);
         handle_ = nullptr;
@@ -84,6 +85,7 @@ public:
 
 private:
     bool buffered_;
+    ReadAheadReader readAhead_;
     FileHandle handle_ = nullptr;
     uint64_t position_ = 0;
 };
@@ -201,8 +203,8 @@ bool SourceScan::admit()
     }
     // A pipe or a device would block the scan or never end, a directory is no
     // recording: refused before anything is opened.
-    struct stat st;
-    if (path_ && ::stat(path_, &st) == 0 && !S_ISREG(st.st_mode)) {
+    posix::FileStatus st;
+    if (path_ && posix::pathStatus(path_, &st, false) && st.kind != posix::FileKind::regular) {
         log_.writef("ERROR: can't read %s: it is not a regular file\n", path_);
         return false;
     }

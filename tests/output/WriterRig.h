@@ -4,6 +4,7 @@
 #include "cut/CutEditor.h"
 #include "output/OutputWriter.h"
 #include "platform/fake/Fakes.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "core/LogConsole.h"
 #include "source/PvaPacket.h"
 #include "source/SourceAnalyser.h"

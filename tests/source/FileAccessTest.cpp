@@ -1,6 +1,7 @@
 #include "source/FileAccess.h"
 
 #include "core/LogConsole.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "source/OutputFile.h"
 #include "support/TestSupport.h"
 

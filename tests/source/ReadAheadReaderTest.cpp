@@ -1,6 +1,7 @@
-#include "source/BufferedReader.h"
+#include "source/ReadAheadReader.h"
 
 #include "platform/fake/Fakes.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "core/LogConsole.h"
 #include "support/TestSupport.h"
 
@@ -27,11 +28,11 @@ uint8_t byteAt(uint32_t o) { return static_cast<uint8_t>(o ^ (o >> 8) ^ (o >> 16
     return ::testing::AssertionSuccess();
 }
 
-class BufferedReaderTest : public ::testing::Test {
+class ReadAheadReaderTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        if (h) closeBuffered(h);
+        reader.close();
         fileAccessProbe().reset();
     }
 
@@ -47,7 +48,7 @@ protected:
     void openAndResetProbe(const std::string& path)
     {
         fileAccessProbe().reset();
-        h = openBuffered(path.c_str(), "rb", *log);
+        h = reader.open(path.c_str(), "rb", *log);
         ASSERT_NE(h, nullptr);
         EXPECT_EQ(fileAccessProbe().opens, 1u);
         fileAccessProbe().reset();
@@ -57,9 +58,9 @@ protected:
     void readPieces(uint32_t from, uint32_t to)
     {
         uint8_t piece[8];
-        seekBuffered(h, from, 0);
+        reader.seek(from, 0);
         for (uint32_t pos = from; pos < to; pos += 8) {
-            ASSERT_EQ(readBuffered(piece, 8, 1, h), 8u) << "at " << pos;
+            ASSERT_EQ(reader.read(piece, 8, 1), 8u) << "at " << pos;
             ASSERT_TRUE(holdsFileBytes(piece, 8, pos));
         }
     }
@@ -67,8 +68,8 @@ protected:
     uint32_t readAt(uint32_t at)
     {
         uint8_t piece[8];
-        seekBuffered(h, at, 0);
-        const uint32_t n = readBuffered(piece, 8, 1, h);
+        reader.seek(at, 0);
+        const uint32_t n = reader.read(piece, 8, 1);
         EXPECT_TRUE(holdsFileBytes(piece, n, at));
         return n;
     }
@@ -80,30 +81,31 @@ protected:
         fileAccessProbe().reset();
         return c;
     }
-    Pair window() const { return {bufferedReaderState().windowStart, bufferedReaderState().windowEnd}; }
-    BufferedReaderState state() const { return bufferedReaderState(); }
+    Pair window() const { return {reader.state().windowStart, reader.state().windowEnd}; }
+    ReadAheadReader::State state() const { return reader.state(); }
 
     testsupport::ScratchDir dir{"bufreader"};
     std::unique_ptr<LogConsole> log = std::make_unique<LogConsole>();
+    ReadAheadReader reader;
     FileHandle h = nullptr;
 };
 
-TEST_F(BufferedReaderTest, SmallFileIsReadDirectlyWithLazySeeks)
+TEST_F(ReadAheadReaderTest, SmallFileIsReadDirectlyWithLazySeeks)
 {
     openAndResetProbe(makeFile(3 * MiB));
     readPieces(0, 16);
     EXPECT_EQ(calls(), Pair(2, 1)) << "the read at open went to the end: back to 0 once, then on without seeking";
-    EXPECT_EQ(seekBuffered(h, 2 * MiB + 3, 0), 0);
+    EXPECT_EQ(reader.seek(2 * MiB + 3, 0), 0);
     EXPECT_EQ(calls(), Pair(0, 0)) << "seeks are lazy";
     readPieces(2 * MiB + 3, 2 * MiB + 3 + 64);
     EXPECT_EQ(calls(), Pair(8, 1));
 
     EXPECT_EQ(readAt(3 * MiB - 5), 5u);
     uint8_t piece[8];
-    EXPECT_EQ(readBuffered(piece, 8, 1, h), 0u);
+    EXPECT_EQ(reader.read(piece, 8, 1), 0u);
 }
 
-TEST_F(BufferedReaderTest, SequentialScanRefillsWhileMoreThanAWindowRemains)
+TEST_F(ReadAheadReaderTest, SequentialScanRefillsWhileMoreThanAWindowRemains)
 {
     openAndResetProbe(makeFile(10 * MiB));
     readPieces(0, 4 * MiB);
@@ -117,10 +119,10 @@ TEST_F(BufferedReaderTest, SequentialScanRefillsWhileMoreThanAWindowRemains)
     readPieces(8 * MiB, 10 * MiB);
     EXPECT_EQ(calls(), Pair(2 * MiB / 8, 0));
     uint8_t piece[8];
-    EXPECT_EQ(readBuffered(piece, 8, 1, h), 0u);
+    EXPECT_EQ(reader.read(piece, 8, 1), 0u);
 }
 
-TEST_F(BufferedReaderTest, FileOfExactlyOneWindowIsServedFromMemory)
+TEST_F(ReadAheadReaderTest, FileOfExactlyOneWindowIsServedFromMemory)
 {
     openAndResetProbe(makeFile(4 * MiB));
     readPieces(0, 4 * MiB);
@@ -129,7 +131,7 @@ TEST_F(BufferedReaderTest, FileOfExactlyOneWindowIsServedFromMemory)
     EXPECT_EQ(readAt(4 * MiB - 4), 4u);
 }
 
-TEST_F(BufferedReaderTest, MissesRefillAtThePositionOnlyWhenMoreThanAWindowRemains)
+TEST_F(ReadAheadReaderTest, MissesRefillAtThePositionOnlyWhenMoreThanAWindowRemains)
 {
     openAndResetProbe(makeFile(10 * MiB));
     readPieces(4 * MiB - 3, 4 * MiB + 5);
@@ -143,49 +145,60 @@ TEST_F(BufferedReaderTest, MissesRefillAtThePositionOnlyWhenMoreThanAWindowRemai
     EXPECT_EQ(state().windowEnd, 10 * MiB - 1);
 
     std::vector<uint8_t> big(5 * MiB);
-    seekBuffered(h, 1000, 0);
-    ASSERT_EQ(readBuffered(big.data(), 1, 5 * MiB, h), 5 * MiB) << "larger than a window: direct";
+    reader.seek(1000, 0);
+    ASSERT_EQ(reader.read(big.data(), 1, 5 * MiB), 5 * MiB) << "larger than a window: direct";
     EXPECT_TRUE(holdsFileBytes(big.data(), 5 * MiB, 1000));
 }
 
-TEST_F(BufferedReaderTest, ViewServesTheWindowWithoutCopyingAndFallsBackOutsideIt)
+TEST_F(ReadAheadReaderTest, ViewServesTheWindowWithoutCopyingAndFallsBackOutsideIt)
 {
     openAndResetProbe(makeFile(10 * MiB));
     uint8_t fallback[8192];
     uint32_t got = 0;
-    seekBuffered(h, 1000, 0);
-    const uint8_t* inside = viewBuffered(fallback, 6000, h, &got);
+    reader.seek(1000, 0);
+    const uint8_t* inside = reader.view(fallback, 6000, &got);
     EXPECT_EQ(got, 6000u);
     EXPECT_NE(inside, fallback) << "bytes inside the window are not copied";
     EXPECT_TRUE(holdsFileBytes(inside, 6000, 1000));
     EXPECT_EQ(calls().first, 0u);
 
     // Straddling the window end: the bytes come through the fallback buffer.
-    seekBuffered(h, 4 * MiB - 100, 0);
-    EXPECT_EQ(viewBuffered(fallback, 200, h, &got), fallback);
+    reader.seek(4 * MiB - 100, 0);
+    EXPECT_EQ(reader.view(fallback, 200, &got), fallback);
     EXPECT_EQ(got, 200u);
     EXPECT_TRUE(holdsFileBytes(fallback, 200, 4 * MiB - 100));
 }
 
 // (That a reopened file reads from its start shows in the scanner tests, which scan file after file.)
-TEST_F(BufferedReaderTest, OnlyAbsoluteSeeksAndOneFileAtATime)
+TEST_F(ReadAheadReaderTest, OnlyAbsoluteSeeksAndOneFileAtATime)
 {
     std::string p = makeFile(3 * MiB);
-    EXPECT_EQ(openBuffered(p.c_str(), "ab", *log), nullptr);
+    EXPECT_EQ(reader.open(p.c_str(), "ab", *log), nullptr);
     openAndResetProbe(p);
-    EXPECT_EQ(seekBuffered(h, 40, 0), 0);
-    EXPECT_EQ(seekBuffered(h, 8, 1) + seekBuffered(h, 8, 2), 2);
-    FileHandle other = openFile(p.c_str(), "rb");
-    EXPECT_EQ(seekBuffered(other, 8, 0) + seekBuffered(nullptr, 8, 0), 2);
-    closeFile(other);
-    EXPECT_EQ(openBuffered(p.c_str(), "rb", *log), nullptr);
+    EXPECT_EQ(reader.seek(40, 0), 0);
+    EXPECT_EQ(reader.seek(8, 1) + reader.seek(8, 2), 2);
+    EXPECT_EQ(reader.open(p.c_str(), "rb", *log), nullptr);
     EXPECT_TRUE(state().open);
     EXPECT_EQ(state().position, 40u) << "refused seeks and opens leave the reader alone";
+
+    // Each scan owns its reader: a second one reads the same file on its own.
+    ReadAheadReader other;
+    ASSERT_NE(other.open(p.c_str(), "rb", *log), nullptr);
+    EXPECT_EQ(other.seek(1000, 0), 0);
+    uint8_t piece[8];
+    ASSERT_EQ(other.read(piece, 8, 1), 8u);
+    EXPECT_TRUE(holdsFileBytes(piece, 8, 1000));
+    other.close();
+    EXPECT_EQ(other.read(piece, 8, 1) + other.seek(8, 0), 1u) << "closed: no reads, no seeks";
+    EXPECT_EQ(readAt(40), 8u) << "the first reader is where it was";
+    reader.close();
+    EXPECT_EQ(reader.read(piece, 8, 1), 0u);
+    EXPECT_FALSE(state().open);
 }
 
 // The scanner's resynchronisation search reads the reader's handle through the
 // plain layer; afterwards the reader cannot trust its idea of the file pointer.
-TEST_F(BufferedReaderTest, ReseeksAfterThePlainLayerMovedTheHandle)
+TEST_F(ReadAheadReaderTest, ReseeksAfterThePlainLayerMovedTheHandle)
 {
     openAndResetProbe(makeFile(3 * MiB));
     readPieces(0, 8);
@@ -199,28 +212,28 @@ TEST_F(BufferedReaderTest, ReseeksAfterThePlainLayerMovedTheHandle)
     EXPECT_EQ(calls().second, 2u) << "the outside seek and one of our own";
 }
 
-TEST_F(BufferedReaderTest, FaultsNeverYieldWrongBytes)
+TEST_F(ReadAheadReaderTest, FaultsNeverYieldWrongBytes)
 {
     std::string p = makeFile(10 * MiB);
     fileAccessProbe().failReaderAllocation = true;
-    h = openBuffered(p.c_str(), "rb", *log);
+    h = reader.open(p.c_str(), "rb", *log);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(std::string(log->text()), "ERROR: Can't malloc 4194304 bytes\n");
     readPieces(0, 64);
     readPieces(5 * MiB, 5 * MiB + 64);
-    closeBuffered(h);
+    reader.close();
 
     openAndResetProbe(p);
-    seekBuffered(h, 4 * MiB, 0);
+    reader.seek(4 * MiB, 0);
     fileAccessProbe().failReadAfterBytes = MiB;   // the refill comes back short
     uint8_t piece[8];
-    EXPECT_EQ(readBuffered(piece, 8, 1, h), 0u);
+    EXPECT_EQ(reader.read(piece, 8, 1), 0u);
     EXPECT_EQ(state().position, 4 * MiB);
     fileAccessProbe().failReadAfterBytes = -1;
     readPieces(4 * MiB, 4 * MiB + 16);
 }
 
-TEST_F(BufferedReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
+TEST_F(ReadAheadReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
 {
     std::string p = dir.file("huge.pva");
     testsupport::writeBytes(p, {});
@@ -235,23 +248,23 @@ TEST_F(BufferedReaderTest, FileOfFourGiBAndMoreDoesNotOverrun)
     openAndResetProbe(p);
     EXPECT_EQ(state().fileSize, size);
     std::vector<uint8_t> out(16, 0xAA);
-    seekBuffered(h, 4 * MiB - 4, 0);
-    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
-    seekBuffered(h, 0xFFFFFFFCu, 0);
-    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    reader.seek(4 * MiB - 4, 0);
+    EXPECT_EQ(reader.read(out.data(), 8, 1), 8u);
+    reader.seek(0xFFFFFFFCu, 0);
+    EXPECT_EQ(reader.read(out.data(), 8, 1), 8u);
     EXPECT_EQ(out[8], 0xAA) << "nothing written past the request";
     // Past 4 GiB the position does not wrap to the start of the file.
-    seekBuffered(h, size - 12, 0);
-    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    reader.seek(size - 12, 0);
+    EXPECT_EQ(reader.read(out.data(), 8, 1), 8u);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8), (std::vector<uint8_t>{0, 0, 0, 0, 1, 2, 3, 4}));
-    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 4u);
+    EXPECT_EQ(reader.read(out.data(), 8, 1), 4u);
     EXPECT_EQ(state().position, size);
     // A window formed above 4 GiB.
-    closeBuffered(h);
+    reader.close();
     ASSERT_EQ(::truncate(p.c_str(), static_cast<off_t>(size + 8 * MiB)), 0);
     openAndResetProbe(p);
-    seekBuffered(h, size - 8, 0);
-    EXPECT_EQ(readBuffered(out.data(), 8, 1, h), 8u);
+    reader.seek(size - 8, 0);
+    EXPECT_EQ(reader.read(out.data(), 8, 1), 8u);
     EXPECT_EQ(out[0], 1);
     EXPECT_EQ(window(), Pair(size - 8, size - 8 + 4 * MiB));
 }
