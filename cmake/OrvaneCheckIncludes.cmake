@@ -1,6 +1,7 @@
 # Each folder of the layer table includes only itself and the folders it may use,
-# and Qt or FFmpeg headers only where they belong. Run at configure time and by
-# ctest (layer_includes):
+# names them from the top of the tree (no relative path that leaves the folder),
+# and includes Qt, FFmpeg or system headers only where they belong: elsewhere only
+# the C++ standard library. Run at configure time and by ctest (layer_includes):
 #
 #   cmake -DORVANE_CHECK_ROOT=<source tree> -P cmake/OrvaneCheckIncludes.cmake
 if(CMAKE_SCRIPT_MODE_FILE)
@@ -33,12 +34,32 @@ function(orvane_check_includes root out)
   foreach(file IN LISTS _files)
     orvane_layer_of("${file}" _folder)
     set(_uses ${ORVANE_USES_${_folder}})
+    get_filename_component(_dir "${file}" DIRECTORY)
     file(STRINGS "${root}/${file}" _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
     foreach(line IN LISTS _lines)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*$" "\\1" _inc "${line}")
+      set(_quoted OFF)
+      if(line MATCHES "include[ \t]*\"")
+        set(_quoted ON)
+      endif()
       set(_why "")
       string(REGEX MATCH "^[^/]+" _first "${_inc}")
-      if(_inc MATCHES "/" AND _first IN_LIST _projectDirs)
+      # A path from the including file's folder: "../x/y.h", or a quoted name found beside it.
+      set(_relative OFF)
+      if(_inc MATCHES "(^|/)\\.\\.?/" OR (_quoted AND EXISTS "${root}/${_dir}/${_inc}"))
+        set(_relative ON)
+        cmake_path(SET _resolved NORMALIZE "${_dir}/${_inc}")
+        if(_resolved MATCHES "^\\.\\./")
+          set(_within "")
+        else()
+          orvane_layer_of("${_resolved}" _within)
+        endif()
+      endif()
+      if(_relative)
+        if(NOT _within STREQUAL _folder)
+          set(_why "a relative path that leaves ${_folder}/: name the header from the top of the tree (${_resolved})")
+        endif()
+      elseif(_inc MATCHES "/" AND _first IN_LIST _projectDirs)
         orvane_layer_of("${_inc}" _target)
         if(NOT _target)
           set(_why "${_first}/ is not part of the program's layers")
@@ -56,6 +77,9 @@ function(orvane_check_includes root out)
           set(_lower "qt/${_lower}")
         endif()
         orvane_foreign_reason(${_folder} "${_lower}" _why)
+        if(NOT _why AND NOT _lower MATCHES "^qt/" AND NOT _lower MATCHES "${ORVANE_FFMPEG_PATTERN}")
+          orvane_system_header_reason(${_folder} "${_inc}" _why)
+        endif()
       endif()
       if(_why)
         list(APPEND _errors "${file}: #include ${_inc}: ${_why}")

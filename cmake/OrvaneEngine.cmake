@@ -1,5 +1,56 @@
 include(${CMAKE_CURRENT_LIST_DIR}/OrvaneLayers.cmake)
 
+# The headers a folder of the layer table may include, and no others: a directory
+# in the build tree with links to the folder itself and to the folders it may use
+# (a folder that holds other folders of the table gets links to its own entries
+# only). `target` gets it as its include directory, so that an include of a layer
+# it may not use does not compile.
+function(orvane_layer_includes target)
+  file(RELATIVE_PATH _rel "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  orvane_layer_of("${_rel}" _folder)
+  if(NOT _folder)
+    message(FATAL_ERROR "${target}: ${_rel} is not a folder of the layer table")
+  endif()
+  string(REPLACE "/" "_" _name "${_folder}")
+  set(_dir "${CMAKE_BINARY_DIR}/include/${_name}")
+  file(REMOVE_RECURSE "${_dir}")
+  set(_visible ${_folder} ${ORVANE_USES_${_folder}})
+  list(REMOVE_DUPLICATES _visible)
+  list(SORT _visible)   # a folder before the folders inside it
+  foreach(f IN LISTS _visible)
+    if(NOT IS_DIRECTORY "${PROJECT_SOURCE_DIR}/${f}")
+      continue()
+    endif()
+    set(_inner "")
+    foreach(l IN LISTS ORVANE_LAYERS)
+      if(l MATCHES "^${f}/")
+        list(APPEND _inner "${l}")
+      endif()
+    endforeach()
+    get_filename_component(_parent "${_dir}/${f}" DIRECTORY)
+    file(MAKE_DIRECTORY "${_parent}")
+    if(NOT _inner)
+      file(CREATE_LINK "${PROJECT_SOURCE_DIR}/${f}" "${_dir}/${f}" SYMBOLIC)
+      continue()
+    endif()
+    file(MAKE_DIRECTORY "${_dir}/${f}")
+    file(GLOB _entries CONFIGURE_DEPENDS RELATIVE "${PROJECT_SOURCE_DIR}/${f}" "${PROJECT_SOURCE_DIR}/${f}/*")
+    foreach(e IN LISTS _entries)
+      if(NOT "${f}/${e}" IN_LIST _inner)
+        file(CREATE_LINK "${PROJECT_SOURCE_DIR}/${f}/${e}" "${_dir}/${f}/${e}" SYMBOLIC)
+      endif()
+    endforeach()
+  endforeach()
+  get_target_property(_type ${target} TYPE)
+  if(_type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE "${_dir}")
+  elseif(_type STREQUAL "EXECUTABLE")
+    target_include_directories(${target} PRIVATE "${_dir}")
+  else()
+    target_include_directories(${target} PUBLIC "${_dir}")
+  endif()
+endfunction()
+
 # One library per folder, made of the folder's .cpp files (a folder of headers only
 # gives an interface library).
 function(orvane_engine_library name)
@@ -7,13 +58,18 @@ function(orvane_engine_library name)
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(_src)
     add_library(${name} STATIC ${_src})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} PUBLIC ${L_DEPENDS})
   else()
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
     target_link_libraries(${name} INTERFACE ${L_DEPENDS})
   endif()
+  orvane_layer_includes(${name})
+endfunction()
+
+# The warning options of our own targets (not of imported ones): -Wall -Wextra,
+# and -Werror with ORVANE_WERROR.
+function(orvane_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${ORVANE_WERROR}>:-Werror>)
 endfunction()
 
 # All targets defined in `dir` and below.
@@ -137,4 +193,15 @@ function(orvane_check_layers)
     message(FATAL_ERROR "Layer check failed: a target links what its layer may not use.\n  ${_text}\n"
                         "See cmake/OrvaneLayers.cmake for what each folder may use.")
   endif()
+endfunction()
+
+# Gives every target of the project that compiles something its warning options.
+function(orvane_warnings_for_all)
+  _orvane_targets_below("${PROJECT_SOURCE_DIR}" _targets)
+  foreach(t IN LISTS _targets)
+    get_target_property(_type ${t} TYPE)
+    if(_type MATCHES "^(STATIC_LIBRARY|SHARED_LIBRARY|MODULE_LIBRARY|OBJECT_LIBRARY|EXECUTABLE)$")
+      orvane_warnings(${t})
+    endif()
+  endforeach()
 endfunction()

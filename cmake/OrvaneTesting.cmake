@@ -19,6 +19,29 @@ function(orvane_add_test name)
     list(APPEND _props LABELS "${T_LABELS}")
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${_props})
+  orvane_test_runs_programs(${name} ${T_SOURCES})
+  if(T_FIXTURES MATCHES "samples|long_recordings" AND TARGET pva-samplegen)
+    add_dependencies(${name} pva-samplegen)
+  endif()
+endfunction()
+
+# A test that starts one of our programs builds it first, so that it never runs
+# an old one: each program named in a test's sources ("orvane-cli" or
+# ORVANE_BIN_DIR "/orvane-cli") becomes a dependency of the test.
+set(ORVANE_TESTED_PROGRAMS orvane-cli DVD2AVI_PVAVIEW pva-samplegen orvane-bitmapgen orvane)
+function(orvane_test_runs_programs name)
+  foreach(f IN LISTS ARGN)
+    if(NOT IS_ABSOLUTE "${f}")
+      set(f "${CMAKE_CURRENT_SOURCE_DIR}/${f}")
+    endif()
+    file(READ "${f}" _text)
+    foreach(p IN LISTS ORVANE_TESTED_PROGRAMS)
+      string(REGEX MATCH "[\"/]${p}(\\.exe)?\"" _named "${_text}")
+      if(_named AND TARGET ${p})
+        add_dependencies(${name} ${p})
+      endif()
+    endforeach()
+  endforeach()
 endfunction()
 
 # Every <Name>Test.cpp in the calling directory becomes its own test program.

@@ -1,5 +1,6 @@
 # Plants forbidden includes and links in small trees laid out like the program and
-# checks that the layer checks refuse each one with a message that names it.
+# in a copy of the program's own tree, and checks that the layer checks refuse each
+# one with a message that names it, and that the unchanged copy passes them all.
 #   cmake -DORVANE_SOURCE=<source tree> -DWORK=<scratch dir> -DGENERATOR=<generator> -P PlantedFaults.cmake
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${WORK}")
@@ -131,6 +132,76 @@ foreach(c IN LISTS cases)
     expect_failure("planted link ${name}" "${result}" "${flat}" "${message}")
   endif()
 endforeach()
+
+# The program's own tree, copied: it passes; with a relative include of views/ and a
+# system header in cut/, or cut/ linking libavcodec, it does not.
+set(copy "${WORK}/tree")
+file(GLOB _top RELATIVE "${ORVANE_SOURCE}" "${ORVANE_SOURCE}/*")
+foreach(d IN LISTS _top)
+  if(NOT d MATCHES "^(build.*|\\..*)$")
+    file(COPY "${ORVANE_SOURCE}/${d}" DESTINATION "${copy}")
+  endif()
+endforeach()
+set(_configure ${CMAKE_COMMAND} -S ${copy} -B ${WORK}/tree-build -G "${GENERATOR}" -DORVANE_ENGINE_ONLY=ON
+               -DORVANE_TESTS=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+execute_process(COMMAND ${_configure} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result EQUAL 0)
+  list(APPEND _failures "the copied tree: configure failed:\n${out}${err}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -DORVANE_CHECK_ROOT=${copy} -P ${ORVANE_SOURCE}/cmake/OrvaneCheckIncludes.cmake
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result EQUAL 0)
+  list(APPEND _failures "the copied tree: the include check failed:\n${out}${err}")
+endif()
+
+# An include of a layer above, spelled from the top of the tree, does not even
+# compile in cut/: its include directory holds only what cut/ may use.
+file(READ "${WORK}/tree-build/compile_commands.json" _commands)
+string(JSON _n LENGTH "${_commands}")
+set(_cutCommand "")
+math(EXPR _last "${_n} - 1")
+foreach(i RANGE ${_last})
+  string(JSON _file GET "${_commands}" ${i} file)
+  if(_file MATCHES "/tree/cut/[^/]+\\.cpp$")
+    string(JSON _cutCommand GET "${_commands}" ${i} command)
+    string(JSON _cutDir GET "${_commands}" ${i} directory)
+    break()
+  endif()
+endforeach()
+if(NOT _cutCommand)
+  list(APPEND _failures "the copied tree: no compile command for cut/")
+else()
+  foreach(header "source/PvaPacket.h" "views/StreamViews.h")
+    string(MAKE_C_IDENTIFIER "${header}" _id)
+    file(WRITE "${WORK}/planted_${_id}.cpp" "#include \"${header}\"\n")
+    string(REGEX REPLACE " -o [^ ]+" " -o ${WORK}/planted_${_id}.o" _cmd "${_cutCommand}")
+    string(REGEX REPLACE " -c [^ ]+" " -c ${WORK}/planted_${_id}.cpp" _cmd "${_cmd}")
+    separate_arguments(_cmd UNIX_COMMAND "${_cmd}")
+    execute_process(COMMAND ${_cmd} WORKING_DIRECTORY "${_cutDir}" RESULT_VARIABLE result OUTPUT_VARIABLE out
+                    ERROR_VARIABLE err)
+    if(header MATCHES "^source/" AND NOT result EQUAL 0)
+      list(APPEND _failures "cut/ could not compile an include of ${header}:\n${out}${err}")
+    elseif(header MATCHES "^views/")
+      expect_failure("cut/ compiling an include of ${header}" "${result}" "${out}${err}" "${header}")
+    endif()
+  endforeach()
+endif()
+
+file(GLOB _cutSources "${copy}/cut/*.cpp")
+list(GET _cutSources 0 _planted)
+file(RELATIVE_PATH _plantedName "${copy}" "${_planted}")
+file(APPEND "${_planted}" "#include \"../views/StreamViews.h\"\n#include <sys/mman.h>\n")
+execute_process(COMMAND ${CMAKE_COMMAND} -DORVANE_CHECK_ROOT=${copy} -P ${ORVANE_SOURCE}/cmake/OrvaneCheckIncludes.cmake
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REGEX REPLACE "\n *" " " flat "${out}${err}")
+expect_failure("the copied tree with planted includes" "${result}" "${flat}"
+  "${_plantedName}: #include ../views/StreamViews.h: a relative path that leaves cut/"
+  "${_plantedName}: #include sys/mman.h: system headers are for platform/posix/")
+file(APPEND "${copy}/cut/CMakeLists.txt" "target_link_libraries(orvane_cut PUBLIC avcodec)\n")
+execute_process(COMMAND ${_configure} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REGEX REPLACE "\n *" " " flat "${out}${err}")
+expect_failure("the copied tree with cut/ linking libavcodec" "${result}" "${flat}"
+  "orvane_cut -> avcodec: cut/ must not link avcodec: FFmpeg's libraries are for")
 
 if(_failures)
   list(JOIN _failures "\n" text)
