@@ -3,41 +3,46 @@
 # target's link closure and the check of every #include (cmake/OrvaneCheckIncludes.cmake).
 #
 #   orvane (shell/qt)        orvane-cli (cli)        DVD2AVI_PVAVIEW (viewer)
-#   shell  ->  views  ->  output  ->  cut  ->  source  ->  core  ->  platform
+#   shell  ->  views  ->  output  ->  media  ->  source  ->  core  ->  platform
+#                            \-> cut -> source
 #   resources: data tables, no dependencies; resources/bitmaps: the window's bitmaps
 #   compiled in as Qt resources (Qt side)
 #
 # The engine (every folder but platform/qt, shell/qt and viewer) uses the C++
 # standard library and our own headers only; the system calls it needs are in
-# platform/posix, the one engine folder that includes system headers. Folders that
-# are not in the table (tools, bench, fuzz, tests) sit on top and may use anything. A folder of the table that does not
-# exist yet is simply not there to check.
+# platform/posix, the one engine folder that includes system headers. media/ (MPEG-2
+# decoding, to come encoding and containers) also links FFmpeg's libraries, and is the
+# only folder that does: the viewer decodes through it. media/ uses source, core and
+# platform, never cut, output or anything above. Folders that are not in the table
+# (tools, bench, fuzz, tests) sit on top and may use anything. A folder of the table
+# that does not exist yet is simply not there to check.
 
 set(ORVANE_LAYERS
-  platform platform/posix platform/fake core source cut output views shell resources cli
+  platform platform/posix platform/fake core source cut media output views shell resources cli
   resources/bitmaps platform/qt shell/qt viewer)
 
-set(_engine platform platform/posix core source cut output views shell resources)
+set(_engine platform platform/posix core source cut media output views shell resources)
 set(ORVANE_USES_platform "")
 set(ORVANE_USES_platform/posix "")
 set(ORVANE_USES_platform/fake platform platform/posix)
 set(ORVANE_USES_core platform platform/posix)
 set(ORVANE_USES_source core platform platform/posix)
 set(ORVANE_USES_cut source core platform platform/posix)
-set(ORVANE_USES_output cut source core platform platform/posix)
-set(ORVANE_USES_views output cut source core platform platform/posix)
-set(ORVANE_USES_shell views output cut source core platform platform/posix resources)
+set(ORVANE_USES_media source core platform platform/posix)
+set(ORVANE_USES_output media cut source core platform platform/posix)
+set(ORVANE_USES_views output media cut source core platform platform/posix)
+set(ORVANE_USES_shell views output media cut source core platform platform/posix resources)
 set(ORVANE_USES_resources "")
 set(ORVANE_USES_cli ${_engine})
 set(ORVANE_USES_resources/bitmaps "")
 set(ORVANE_USES_platform/qt platform platform/posix resources resources/bitmaps)
 set(ORVANE_USES_shell/qt ${_engine} platform/qt resources/bitmaps)
-set(ORVANE_USES_viewer platform platform/posix platform/qt source core)
+set(ORVANE_USES_viewer platform platform/posix platform/qt media source core)
 unset(_engine)
 
 # Who may link or include Qt and FFmpeg's libraries.
 set(ORVANE_QT_FOLDERS resources/bitmaps platform/qt shell/qt viewer)
-set(ORVANE_FFMPEG_FOLDERS viewer)
+set(ORVANE_FFMPEG_FOLDERS media)
 # Who may include system headers (POSIX, Linux, ...): everyone else includes the
 # C++ standard library and the compiler's intrinsics only.
 set(ORVANE_SYSTEM_FOLDERS platform/posix platform/qt shell/qt viewer)
@@ -76,7 +81,7 @@ endfunction()
 function(orvane_foreign_reason folder name out)
   set(_why "")
   if(name MATCHES "${ORVANE_FFMPEG_PATTERN}" AND NOT folder IN_LIST ORVANE_FFMPEG_FOLDERS)
-    set(_why "FFmpeg's libraries are for viewer/ only")
+    set(_why "FFmpeg's libraries are for media/ only")
   elseif(name MATCHES "${ORVANE_QT_PATTERN}" AND NOT folder IN_LIST ORVANE_QT_FOLDERS)
     set(_why "Qt is for resources/bitmaps, platform/qt, shell/qt and viewer/ only")
   endif()

@@ -1,123 +1,23 @@
 #include "viewer/PictureDecoder.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/log.h>
-#include <libswscale/swscale.h>
-}
-
 #include <cstring>
 
 namespace viewer {
 
-QSize displaySize(int width, int height, int sarNum, int sarDen)
-{
-    if (sarNum <= 0 || sarDen <= 0) return {width, height};
-    const long long w = (static_cast<long long>(width) * sarNum + sarDen / 2) / sarDen;
-    // A ratio far outside what television uses is a damaged header: keep the coded size.
-    if (w < width / 4 || w > static_cast<long long>(width) * 4) return {width, height};
-    return {static_cast<int>(w), height};
-}
-
-PictureDecoder::PictureDecoder()
-{
-    // Damage is reported in the strip; the decoder's own remarks would only flood stderr.
-    av_log_set_level(AV_LOG_FATAL);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG2VIDEO);
-    if (!codec) return;
-    context_ = avcodec_alloc_context3(codec);
-    if (!context_) return;
-    // Slices decode in parallel without delaying the output, which frame threads would.
-    context_->thread_type = FF_THREAD_SLICE;
-    context_->thread_count = 0;
-    if (avcodec_open2(context_, codec, nullptr) < 0) avcodec_free_context(&context_);
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    wanted_ = av_frame_alloc();
-}
-
-PictureDecoder::~PictureDecoder()
-{
-    sws_freeContext(scaler_);
-    av_frame_free(&wanted_);
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&context_);
-}
-
 bool PictureDecoder::decode(const DecodePlan& plan, QImage& picture, std::string& error,
                             const std::atomic<bool>* cancel)
 {
-    if (!context_ || !packet_ || !frame_ || !wanted_) {
-        error = "The MPEG-2 decoder is not available";
-        return false;
-    }
-    avcodec_flush_buffers(context_);
-    av_frame_unref(wanted_);
-    bool found = false;
-    // Each unit carries its index as time stamp; the decoder hands it back with the
-    // picture in display order, which picks out the target among its neighbours.
-    auto collect = [&]() {
-        while (avcodec_receive_frame(context_, frame_) == 0) {
-            if (!found && frame_->pts == static_cast<int64_t>(plan.target)) {
-                av_frame_move_ref(wanted_, frame_);
-                found = true;
-            }
-            av_frame_unref(frame_);
-        }
-    };
-    for (size_t i = 0; i < plan.units.size(); ++i) {
-        if (cancel && cancel->load()) {
-            error = "Cancelled";
-            return false;
-        }
-        const std::vector<uint8_t>& bytes = plan.units[i].bytes;
-        if (bytes.empty() || av_new_packet(packet_, static_cast<int>(bytes.size())) < 0) continue;
-        std::memcpy(packet_->data, bytes.data(), bytes.size());
-        packet_->pts = static_cast<int64_t>(i);
-        int rc = avcodec_send_packet(context_, packet_);
-        if (rc == AVERROR(EAGAIN)) {
-            collect();
-            rc = avcodec_send_packet(context_, packet_);
-        }
-        av_packet_unref(packet_);
-        // A damaged unit is skipped; the decoder conceals what it can in the next ones.
-        collect();
-    }
-    avcodec_send_packet(context_, nullptr);
-    collect();
-    avcodec_flush_buffers(context_);
-    if (!found) {
-        char buffer[160];
-        std::snprintf(buffer, sizeof buffer, "The picture at position %llu could not be decoded",
-                      static_cast<unsigned long long>(plan.position));
-        error = buffer;
-        return false;
-    }
-    const bool ok = convert(wanted_, picture, error);
-    av_frame_unref(wanted_);
-    return ok;
-}
-
-bool PictureDecoder::convert(const AVFrame* f, QImage& picture, std::string& error)
-{
-    const QSize size = displaySize(f->width, f->height, f->sample_aspect_ratio.num, f->sample_aspect_ratio.den);
-    // Each chroma sample colours the pixels it covers, computed in full precision; a
-    // picture widened or narrowed to its aspect ratio is interpolated smoothly.
-    const bool sameSize = size == QSize(f->width, f->height);
-    const int flags = (sameSize ? SWS_POINT : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-    scaler_ = sws_getCachedContext(scaler_, f->width, f->height, static_cast<AVPixelFormat>(f->format), size.width(),
-                                   size.height(), AV_PIX_FMT_RGB32, flags, nullptr, nullptr, nullptr);
-    QImage out(size, QImage::Format_RGB32);
-    if (!scaler_ || out.isNull()) {
+    coded_.clear();
+    for (const AccessUnit& unit : plan.units) coded_.push_back({unit.bytes.data(), unit.bytes.size()});
+    if (!decoder_.decode(coded_, plan.target, plan.position, rgb_, error, cancel)) return false;
+    QImage out(rgb_.width, rgb_.height, QImage::Format_RGB32);
+    if (out.isNull()) {
         error = "Cannot convert the picture";
         return false;
     }
-    uint8_t* dst[4] = {out.bits(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {static_cast<int>(out.bytesPerLine()), 0, 0, 0};
-    sws_scale(scaler_, f->data, f->linesize, 0, f->height, dst, dstStride);
+    const size_t row = static_cast<size_t>(rgb_.width) * 4;
+    for (int y = 0; y < rgb_.height; ++y)
+        std::memcpy(out.scanLine(y), rgb_.pixels.data() + static_cast<size_t>(y) * rgb_.stride, row);
     picture = out;
     return true;
 }

@@ -1,27 +1,18 @@
 #pragma once
-// MPEG-2 decoding with libavcodec and the conversion to an RGB picture at the size
-// a television shows it.
+// The plan's pictures decoded through media/, handed over as a QImage.
+#include "media/PictureDecoder.h"
 #include "viewer/PvaVideo.h"
 
 #include <QImage>
 
 #include <atomic>
 #include <string>
-
-struct AVCodecContext;
-struct AVFrame;
-struct AVPacket;
-struct SwsContext;
+#include <vector>
 
 namespace viewer {
 
 class PictureDecoder {
 public:
-    PictureDecoder();
-    ~PictureDecoder();
-    PictureDecoder(const PictureDecoder&) = delete;
-    PictureDecoder& operator=(const PictureDecoder&) = delete;
-
     // Decodes the plan's units and returns its target picture, converted to RGB and
     // widened or narrowed to its display aspect ratio. Damaged units are decoded as
     // far as the decoder can; `cancel` is looked at between units.
@@ -29,16 +20,9 @@ public:
                 const std::atomic<bool>* cancel = nullptr);
 
 private:
-    bool convert(const AVFrame* frame, QImage& picture, std::string& error);
-
-    AVCodecContext* context_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    AVFrame* wanted_ = nullptr;
-    SwsContext* scaler_ = nullptr;
+    media::PictureDecoder decoder_;
+    std::vector<media::CodedPicture> coded_;
+    media::RgbPicture rgb_;
 };
-
-// The display size of a coded picture with the given sample aspect ratio.
-QSize displaySize(int width, int height, int sarNum, int sarDen);
 
 } // namespace viewer

@@ -25,7 +25,8 @@ file(WRITE "${tree}/core/Log.cpp" "#include \"core/Log.h\"\n#include \"platform/
 file(WRITE "${tree}/cut/List.h" "#pragma once\n#include <vector>\n#include <QList>\n")
 file(WRITE "${tree}/views/Pane.cpp" "#include \"views/Pane.h\"\n#  include \"platform/fake/Fakes.h\"\n")
 file(WRITE "${tree}/shell/qt/Window.cpp" "#include <QtWidgets/QWidget>\n#include \"platform/qt/QtControl.h\"\n#include <libavutil/frame.h>\n")
-file(WRITE "${tree}/viewer/Decoder.cpp" "#include <libavcodec/avcodec.h>\n#include \"source/PvaPacket.h\"\n#include \"cut/CutEditor.h\"\n")
+file(WRITE "${tree}/media/Decoder.cpp" "#include <libavcodec/avcodec.h>\n#include \"source/PvaPacket.h\"\n#include \"cut/CutEditor.h\"\n")
+file(WRITE "${tree}/viewer/Window.cpp" "#include \"media/PictureDecoder.h\"\n#include <libswscale/swscale.h>\n")
 file(WRITE "${tree}/resources/Templates.cpp" "#include \"tests/support/TestSupport.h\"\n")
 file(WRITE "${tree}/tests/support/TestSupport.h" "#include \"output/OutputWriter.h\"\n#include <QTest>\n")
 foreach(d platform platform/fake platform/qt source output)
@@ -38,11 +39,12 @@ expect_failure("planted includes" "${result}" "${all}"
   "core/Log.cpp: #include source/Scanner.h: core/ may not use source/ (it may use: platform platform/posix)"
   "cut/List.h: #include QList: Qt is for"
   "views/Pane.cpp: #include platform/fake/Fakes.h: views/ may not use platform/fake/"
-  "shell/qt/Window.cpp: #include libavutil/frame.h: FFmpeg's libraries are for viewer/ only"
-  "viewer/Decoder.cpp: #include cut/CutEditor.h: viewer/ may not use cut/"
+  "shell/qt/Window.cpp: #include libavutil/frame.h: FFmpeg's libraries are for media/ only"
+  "viewer/Window.cpp: #include libswscale/swscale.h: FFmpeg's libraries are for media/ only"
+  "media/Decoder.cpp: #include cut/CutEditor.h: media/ may not use cut/"
   "resources/Templates.cpp: #include tests/support/TestSupport.h: tests/ is not part of the program's layers")
 foreach(allowed "core/Log.cpp: #include platform/Host.h" "QtWidgets/QWidget" "platform/qt/QtControl.h"
-                "libavcodec/avcodec.h" "source/PvaPacket.h" "tests/support/TestSupport.h: #include")
+                "libavcodec/avcodec.h" "source/PvaPacket.h" "media/PictureDecoder.h" "tests/support/TestSupport.h: #include")
   string(FIND "${all}" "${allowed}" _at)
   if(NOT _at EQUAL -1)
     list(APPEND _failures "planted includes: refused an allowed include ${allowed}:\n${all}")
@@ -55,7 +57,7 @@ file(WRITE "${project}/CMakeLists.txt" "
 cmake_minimum_required(VERSION 3.25)
 project(planted NONE)
 include(${ORVANE_SOURCE}/cmake/OrvaneEngine.cmake)
-foreach(d platform core source cut platform/qt viewer tests)
+foreach(d platform core source cut media platform/qt viewer tests)
   add_subdirectory(\${d})
 endforeach()
 orvane_check_layers()
@@ -101,10 +103,19 @@ add_library(Qt6::Widgets INTERFACE IMPORTED GLOBAL)
 add_library(orvane_platform_qt INTERFACE)
 target_link_libraries(orvane_platform_qt INTERFACE orvane_platform Qt6::Widgets)
 ")
-file(WRITE "${project}/viewer/CMakeLists.txt" "
+file(WRITE "${project}/media/CMakeLists.txt" "
 add_library(PkgConfig::LIBAVCODEC INTERFACE IMPORTED)
+add_library(orvane_media INTERFACE)
+target_link_libraries(orvane_media INTERFACE orvane_source PkgConfig::LIBAVCODEC)
+")
+file(WRITE "${project}/viewer/CMakeLists.txt" "
 add_library(planted_viewer INTERFACE)
-target_link_libraries(planted_viewer INTERFACE orvane_platform_qt orvane_source PkgConfig::LIBAVCODEC)
+target_link_libraries(planted_viewer INTERFACE orvane_platform_qt orvane_media orvane_source)
+if(CASE STREQUAL \"viewer_ffmpeg\")
+  add_library(Viewer::Codec INTERFACE IMPORTED GLOBAL)
+  set_target_properties(Viewer::Codec PROPERTIES INTERFACE_LINK_LIBRARIES avcodec)
+  target_link_libraries(planted_viewer INTERFACE Viewer::Codec)
+endif()
 ")
 file(WRITE "${project}/tests/CMakeLists.txt" "add_library(planted_support INTERFACE)\n")
 
@@ -113,7 +124,8 @@ set(cases
   "upward|orvane_source -> orvane_cut: source/ must not link cut/ (it may use: core platform platform/posix)"
   "qt_side|orvane_cut -> orvane_platform_qt: cut/ must not link platform/qt/"
   "qt_by_name|orvane_core -> /opt/lib/libQT6Core.so: core/ must not link /opt/lib/libQT6Core.so: Qt is for"
-  "ffmpeg_indirect|orvane_source_media -> External::Media -> LibAVCodec: source/ must not link LibAVCodec: FFmpeg's libraries are for viewer/ only"
+  "ffmpeg_indirect|orvane_source_media -> External::Media -> LibAVCodec: source/ must not link LibAVCodec: FFmpeg's libraries are for media/ only"
+  "viewer_ffmpeg|planted_viewer -> Viewer::Codec -> avcodec: viewer/ must not link avcodec: FFmpeg's libraries are for media/ only"
   "hidden_import|orvane_source -> Local::Codec: source/ links Local::Codec, an imported target the check cannot look into"
   "test_support|orvane_cut -> planted_support: cut/ must not link planted_support, which is not part of the program's layers")
 foreach(c IN LISTS cases)
