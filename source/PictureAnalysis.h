@@ -3,7 +3,8 @@
 
 class LogConsole;
 
-// Finds GOP and picture headers in a block and counts them. logMode 0 writes
+// Finds GOP and picture headers in a block (one packet's bytes, read packet by
+// packet through the picture reader) and counts them. logMode 0 writes
 // nothing, 1 writes scan-log pieces, 2 one line per picture. Always returns 0.
 // Never reads outside data[0 .. length-1]. The picture lines give positions in
 // the block plus positionBase (where the block lies in a larger file).

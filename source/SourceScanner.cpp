@@ -3,6 +3,7 @@
 #include "platform/Operation.h"
 #include "platform/posix/SystemCalls.h"
 #include "source/FileAccess.h"
+#include "source/PacketWalker.h"
 #include "source/PictureAnalysis.h"
 #include "source/PvaPacket.h"
 #include "source/ReadAheadReader.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -518,23 +520,21 @@ void SourceScan::writeSummary()
 uint64_t SourceAnalyser::findNextAvHeader(uint64_t start, FileHandle file)
 {
     if (!file || seekFile(file, start, 0) != 0) return noAvHeader;
-    // Read in blocks, match byte by byte: "AV" then stream id 1 or 2. A byte that
-    // breaks the pattern may itself start the next one (0x41 0x41 0x56 0x01).
+    // Read in blocks; the last two bytes of a block go round again in front of the
+    // next, so a header across the seam is found.
+    constexpr uint32_t keep = 2;
     uint8_t block[4096];
-    uint64_t offset = start;
-    int matched = 0;   // 0 nothing, 1 after 0x41, 2 after 0x41 0x56
+    uint32_t held = 0;        // bytes carried over from the block before
+    uint64_t offset = start;  // file offset of block[0]
     for (;;) {
-        uint32_t n = readFile(block, 1, sizeof block, file);
+        const uint32_t n = readFile(block + held, 1, sizeof block - held, file);
         if (n == 0) return noAvHeader;
-        for (uint32_t i = 0; i < n; ++i, ++offset) {
-            uint8_t b = block[i];
-            if (matched == 2 && (b == pvaStreamVideo || b == pvaStreamAudio)) return offset - 2;
-            if (matched == 1 && b == 0x56) {
-                matched = 2;
-                continue;
-            }
-            matched = b == 0x41 ? 1 : 0;
-        }
+        const size_t have = held + n;
+        const size_t at = findAvHeader(block, have, 0);
+        if (at < have) return offset + at;
+        held = have < keep ? static_cast<uint32_t>(have) : keep;
+        std::memmove(block, block + have - held, held);
+        offset += have - held;
     }
 }
 

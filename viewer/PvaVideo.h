@@ -1,6 +1,8 @@
 #pragma once
 // Finds in a PVA recording what must be decoded to show the picture of one video
 // packet: the pictures from the nearest usable sequence header up to it.
+#include "source/VideoPictures.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,7 +60,8 @@ private:
     void findStartPts();
 
     // Kept between positions: fresh memory for every picture costs more than reading it.
-    std::vector<uint8_t> window_, es_;
+    std::vector<uint8_t> window_;
+    VideoPictures pictures_;
     int fd_ = -1;
     uint64_t size_ = 0;
     uint32_t startPts_ = 0;
