@@ -8,10 +8,11 @@
 #include "source/VideoPictures.h"
 #include "viewer/PvaVideo.h"
 
-#include "support/TestSupport.h"
+#include "support/ViewerTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -92,6 +93,47 @@ TEST(PictureReaders, ScannerAndViewerAgreeOnEveryPictureOfEverySample)
         }
         EXPECT_GT(planned, 20);
     }
+}
+
+} // namespace
+
+namespace {
+
+// 8 MiB of "AV" headers whose lengths chain into each other, and then the rest of a
+// recording from a P picture on, two bytes off their rhythm: every one of them is a
+// candidate start of the packets that fails only at the flood's end, and walking
+// again from each of them would take hours. The plan looks back through all of it
+// for a sequence header.
+TEST(PictureReaders, AFloodOfFalseHeadersInFrontOfAPictureCostsLinearTime)
+{
+    std::ifstream in(sample("clip.pva"), std::ios::binary);
+    const std::vector<uint8_t> clip{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    uint64_t from = 0, later = 0;
+    for (const viewertest::SamplePacket& p : viewertest::samplePackets("clip.pva")) {
+        if (p.streamId != 1 || p.types == "-") continue;
+        if (!from && p.types[0] == 'P') from = p.offset;
+        else if (from && !later && p.types.find('I') != std::string::npos) later = p.offset;
+    }
+    ASSERT_TRUE(from && later);
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < (8 << 20) / 4; ++i) bytes.insert(bytes.end(), {'A', 'V', 0x01, 0x00});
+    bytes.insert(bytes.end(), {'A', 'V'});
+    const uint64_t at = bytes.size();
+    bytes.insert(bytes.end(), clip.begin() + static_cast<std::ptrdiff_t>(from), clip.end());
+    ScratchDir dir("vwflood");
+    writeBytes(dir.file("flood.pva"), bytes);
+
+    viewer::PvaVideoFile view;
+    std::string error;
+    ASSERT_TRUE(view.open(dir.file("flood.pva"), error)) << error;
+    const auto started = std::chrono::steady_clock::now();
+    viewer::DecodePlan plan;
+    EXPECT_FALSE(view.plan(at, plan, error));
+    EXPECT_NE(error.find("No I picture with a sequence header"), std::string::npos) << error;
+    // The next I picture and what follows it are found as before.
+    ASSERT_TRUE(view.plan(at + later - from, plan, error)) << error;
+    EXPECT_EQ(plan.units[plan.target].packet, at + later - from);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 
 } // namespace
