@@ -30,7 +30,7 @@ char typeLetter(uint8_t t) { return t == 1 ? 'I' : t == 2 ? 'P' : t == 3 ? 'B' :
 
 TEST(PictureReaders, ScannerAndViewerAgreeOnEveryPictureOfEverySample)
 {
-    platform::fake::ScopedFakeHost fakes;
+    platform::fake::FakeOperation fakes;
     LogConsole console;
     std::string said;
     recordShown(console, said);
@@ -39,7 +39,7 @@ TEST(PictureReaders, ScannerAndViewerAgreeOnEveryPictureOfEverySample)
                              "pts_jump_back.pva", "joined.pva", "pts_wrap.pva"}) {
         SCOPED_TRACE(name);
         SourceAnalyser app(console);
-        ASSERT_EQ(app.scanSource(sample(name).c_str(), 0), 1) << said;
+        ASSERT_EQ(app.scanSource(sample(name).c_str(), 0, fakes.context(app.settings.cancelRequested)), 1) << said;
         const SourceStream& s = app.current();
 
         std::ifstream in(sample(name), std::ios::binary);
