@@ -2,7 +2,8 @@
 # Installs the Debian packages Orvane needs to build, test and run, only those missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libavcodec-dev libavutil-dev
-          libswscale-dev pkg-config ffmpeg fonts-dejavu-core)
+          libswscale-dev pkg-config ffmpeg fonts-dejavu-core
+          dpkg-dev lintian desktop-file-utils appstream shared-mime-info file)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
