@@ -3,6 +3,7 @@
 # cache (ratio of the best times), the longest gap between served events during a
 # scan in the window, and the window's processor time at rest over 10 s.
 #   bench/window_bench.sh [FILE]   (default: a generated recording of SIZE_MIB, 2200 MiB)
+# COLD=1 drops the page cache before every scan instead (as root): both read the disk.
 # BUILD_DIR selects the build tree (default build/); RUNS the repetitions (best counts).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -14,4 +15,4 @@ file="${1:-$build/bench/long_${size_mib}.pva}"
 bench_recording "$file" "$size_mib"
 # Into the page cache first.
 cat "$file" >/dev/null
-QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/bin/window_bench" "$file" "$runs"
+QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}" "$build/bin/window_bench" "$file" "$runs" ${COLD:+cold}

@@ -1,5 +1,6 @@
-// window_bench FILE [RUNS]: the desktop program's scan against orvane-cli's, on
-// the same recording in the page cache, in one run.
+// window_bench FILE [RUNS] [cold]: the desktop program's scan against orvane-cli's,
+// on the same recording in the page cache, in one run; with "cold" the page cache is
+// dropped before every scan (as root), so both read the file from the disk.
 //
 // The window (offscreen, the real widgets, logic and event pump) scans FILE from
 // its "Nouvelle Source PVA" button, RUNS times, alternating with `orvane-cli scan
@@ -18,6 +19,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,6 +72,16 @@ struct NoSleepClock final : platform::Clock {
     void sleepMs(uint32_t) override {}
 };
 
+// Empties the page cache, so that the next scan reads from the disk.
+bool dropPageCache()
+{
+    sync();
+    std::FILE* f = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!f) return false;
+    const bool ok = std::fputs("3\n", f) >= 0;
+    return std::fclose(f) == 0 && ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -80,6 +93,11 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     const std::string file = argv[1];
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const bool cold = argc > 3 && std::string(argv[3]) == "cold";
+    if (cold && !dropPageCache()) {
+        std::fprintf(stderr, "window_bench: cannot drop the page cache (run as root)\n");
+        return 2;
+    }
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     const QString cli = QCoreApplication::applicationDirPath() + "/orvane-cli";
@@ -124,7 +142,9 @@ int main(int argc, char** argv)
 
     QTimer::singleShot(0, &application, [&] {
         for (int k = 0; k < runs && !failed; ++k) {
+            if (cold) dropPageCache();
             bestCli = std::min(bestCli, cliScan());
+            if (cold) dropPageCache();
             bestWindow = std::min(bestWindow, windowScan());
             // The window keeps at most 16 sources: drop them between runs.
             program.editor().resetEditor();
@@ -139,6 +159,7 @@ int main(int argc, char** argv)
             if (last >= 0) longestGapMs = std::max(longestGapMs, static_cast<double>(now - last) / 1e6);
             last = now;
         });
+        if (cold) dropPageCache();
         gapClock.start();
         probe.start(1);
         if (!failed) windowScan();
@@ -158,7 +179,7 @@ int main(int argc, char** argv)
     program.run("");
 
     if (failed) return 1;
-    std::printf("file                      %s\n", file.c_str());
+    std::printf("file                      %s%s\n", file.c_str(), cold ? " (page cache dropped before each scan)" : "");
     std::printf("scan, orvane-cli          %.3f s (best of %d)\n", bestCli, runs);
     std::printf("scan, window              %.3f s (best of %d)\n", bestWindow, runs);
     std::printf("window / orvane-cli       %.3f   (goal: <= 1.1)\n", bestWindow / bestCli);

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -239,3 +240,44 @@ TEST(QtFileDialog, OffersTheRequestsFiltersAndTitleAndReturnsPathsUpToTheLimit)
 }
 
 } // namespace
+
+// The whole path of a file typed into the name field, in the folder the dialog
+// shows or in another one, then Enter: that file is opened. Qt's own dialog clears
+// the field on an absolute path into the folder it shows and opens nothing.
+TEST(QtFileDialog, AnAbsolutePathTypedIntoTheNameFieldOpensThatFile)
+{
+    QTemporaryDir scratch, elsewhere;
+    ASSERT_TRUE(scratch.isValid() && elsewhere.isValid());
+    const QString here = scratch.path() + "/clip.pva";
+    const QString there = elsewhere.path() + "/other.pva";
+    for (const QString& f : {here, there}) {
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    auto open = platform::FileDialog::pvaFileRequest();
+    open.mustExist = true;
+    platform::qt::QtFileDialog dialogs;
+    for (const QString& typed : {here, there}) {
+        SCOPED_TRACE(typed.toStdString());
+        bool stillOpen = false;
+        whenModal([&](QWidget* modal) {
+            auto* dialog = static_cast<QFileDialog*>(modal);
+            dialog->setDirectory(scratch.path());
+            auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(field, nullptr);
+            QTest::keyClicks(field, typed);
+            QTest::keyClick(field, Qt::Key_Return);
+            // A dialog that did not take the name is closed so that the test goes on.
+            QTimer::singleShot(200, [dialog = QPointer<QFileDialog>(dialog), &stillOpen] {
+                if (dialog && dialog->isVisible()) {
+                    stillOpen = true;
+                    dialog->reject();
+                }
+            });
+        });
+        std::string path;
+        EXPECT_TRUE(dialogs.openFile(open, path));
+        EXPECT_FALSE(stillOpen);
+        EXPECT_EQ(path, typed.toStdString());
+    }
+}
