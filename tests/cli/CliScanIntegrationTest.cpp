@@ -146,4 +146,24 @@ TEST(CliUnits, PrintsOneRowPerCutUnit)
     EXPECT_EQ(cli("units " + inQuotes(clip) + " " + inQuotes(clip)).status, 2);
 }
 
+// A settings file that is a pipe nobody writes, or a link to an endless device,
+// is not read (the program would wait or read for ever) and a directory is no
+// settings file: each is said and refused, at once.
+TEST(CliScan, SettingsFileThatIsNoRegularFileIsRefusedWithoutWaiting)
+{
+    ScratchDir dir("cliininofile");
+    const std::string fifo = dir.file("fifo.ini"), zero = dir.file("zero.ini"), folder = dir.file("folder.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", zero);
+    std::filesystem::create_directory(folder);
+    const std::string clip = inQuotes(sample("clip.pva"));
+    for (const auto& [ini, why] : {std::pair{fifo, "it is not a regular file"}, std::pair{zero, "it is not a regular file"},
+                                   std::pair{folder, "it is a directory"}}) {
+        RunResult r = run("timeout 20 " + binary("orvane-cli") + " --ini " + inQuotes(ini) + " scan " + clip);
+        EXPECT_EQ(r.status, 2) << ini;
+        EXPECT_EQ(r.out, "ERROR: " + ini + " ignored: " + why + "\n");
+        EXPECT_NE(r.err.find("can't read settings file " + ini), std::string::npos) << r.err;
+    }
+}
+
 } // namespace
