@@ -438,20 +438,6 @@ std::string partFileName(std::string& name, int fileNumber)
     return part;
 }
 
-bool sameFile(const std::string& output, const std::string& source)
-{
-    std::error_code ec;
-    const bool same = fs::equivalent(output, source, ec);
-    if (!ec) return same;
-    // One of them does not exist (yet): compare where the two paths lead.
-    auto normal = [](const std::string& p) {
-        std::error_code e;
-        fs::path a = fs::absolute(p, e);
-        return (e ? fs::path(p) : a).lexically_normal();
-    };
-    return normal(output) == normal(source);
-}
-
 int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op)
 {
     SourceAnalyser& app = editor.app;
