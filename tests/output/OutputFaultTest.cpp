@@ -251,4 +251,25 @@ TEST(OutputFault, SplitSavePutsAllItsPartsInPlaceOrNone)
     EXPECT_EQ(files, parts.size());
 }
 
+// The directory of the output moved away in the middle of the save: nothing
+// lands in the moved directory and the unfinished file is not left there.
+TEST(OutputFault, AnOutputDirectoryMovedDuringTheSaveKeepsNothingUnfinished)
+{
+    FaultRig rig;
+    fs::create_directory(rig.path("d"));
+    testsupport::writeBytes(rig.path("d/out.pva"), earlierFile);
+    int writes = 0;
+    fileAccessProbe().afterWrite = [&] {
+        if (++writes == 1) fs::rename(rig.path("d"), rig.path("moved"));
+    };
+    EXPECT_EQ(rig.save("d/out.pva"), -1);
+    fileAccessProbe().reset();
+    EXPECT_GT(writes, 1);
+    EXPECT_NE(rig.text().find("ERROR: can't replace " + rig.path("d/out.pva") + "\r\n"), std::string::npos) << rig.text();
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(rig.path("moved"))) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"out.pva"});
+    EXPECT_EQ(readBytes(rig.path("moved/out.pva")), earlierFile);
+}
+
 } // namespace
