@@ -169,14 +169,20 @@ bool ReplacedFile::create(const std::string& target, bool writeThrough)
 
 bool ReplacedFile::intact() const
 {
-    if (directory_ < 0) return false;
+    const bool reopened = directory_ < 0;
+    if (!reopenDirectory()) return false;
     posix::FileStatus st, here, named;
-    if (!posix::statusAt(directory_, temporaryBase_.c_str(), &st) || st.kind != posix::FileKind::regular ||
-        st.device != device_ || st.inode != inode_)
-        return false;
     // The directory moved away meanwhile: the file would not land where it was asked for.
-    return posix::status(directory_, &here) && posix::pathStatus(directoryPath_.c_str(), &named, false) &&
-           here.device == named.device && here.inode == named.inode;
+    const bool ok = posix::statusAt(directory_, temporaryBase_.c_str(), &st) && st.kind == posix::FileKind::regular &&
+                    st.device == device_ && st.inode == inode_ && posix::status(directory_, &here) &&
+                    posix::pathStatus(directoryPath_.c_str(), &named, false) && here.device == named.device &&
+                    here.inode == named.inode;
+    // A parked file keeps no descriptor while it waits.
+    if (reopened) {
+        posix::close(directory_);
+        directory_ = -1;
+    }
+    return ok;
 }
 
 bool ReplacedFile::commit()
@@ -241,7 +247,7 @@ void ReplacedFile::park()
 
 // A parked file finds its directory again by name; only the very directory it
 // was made in will do.
-bool ReplacedFile::reopenDirectory()
+bool ReplacedFile::reopenDirectory() const
 {
     if (directory_ >= 0) return true;
     if (!parked_) return false;

@@ -55,10 +55,11 @@ public:
 
 private:
     void close();
-    bool reopenDirectory();
+    bool reopenDirectory() const;
 
     int fd_ = -1;
-    int directory_ = -1;
+    // Opened again on demand for a parked file.
+    mutable int directory_ = -1;
     std::string target_;
     std::string directoryPath_;
     std::string temporaryBase_;

@@ -27,7 +27,7 @@ namespace {
 constexpr uint32_t pipeRetryMs = 20;
 // Complete parts of a split save beyond this many give up their descriptors while
 // they wait to be put in place.
-constexpr size_t heldPartsOpen = 32;
+constexpr size_t heldPartsOpen = 8;
 
 // A part takes flushes while it holds at most (size - 4) MiB. Sizes below 4 MB
 // (refused where settings are read) count as 4: every flush makes a part.
