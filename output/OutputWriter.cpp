@@ -15,12 +15,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
