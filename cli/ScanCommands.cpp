@@ -3,10 +3,12 @@
 
 #include "platform/Operation.h"
 #include "core/LogConsole.h"
+#include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 int runScan(CliContext& ctx, int argc, char** argv)
 {
@@ -29,6 +31,17 @@ int runScan(CliContext& ctx, int argc, char** argv)
 
     int status = 0;
     for (int i = first; i < argc; ++i) {
+        // The scan log would replace a recording that this command scans later.
+        if (withLog) {
+            const std::string logName = std::string(argv[i]) + ".txt";
+            int named = first;
+            while (named < argc && !sameFile(logName, argv[named])) ++named;
+            if (named < argc) {
+                ctx.log.writef("ERROR: can't write %s: it is the source PVA file %s\n", logName.c_str(), argv[named]);
+                status = 1;
+                continue;
+            }
+        }
         if (ctx.app.scanSource(argv[i], withLog, ctx.op) != 1) status = 1;
     }
     return status;

@@ -1,6 +1,10 @@
 #include "core/Settings.h"
 
 #include "core/LogConsole.h"
+#include "core/ReplacedFile.h"
+#include "platform/posix/SystemCalls.h"
+
+#include <algorithm>
 
 #include <cerrno>
 #include <climits>
@@ -48,6 +52,9 @@ bool parseInt(const char* s, int32_t& value)
     return true;
 }
 
+// Eleven lines take a few hundred bytes; a file far beyond that is no settings file.
+constexpr uint64_t maxSettingsFileBytes = 1048576;
+
 enum class LineResult { taken, refused, noMatch };
 
 // A line matches a key when it begins with exactly the key and "=", followed by
@@ -75,6 +82,46 @@ LineResult applyLine(Settings& live, const char* line, LogConsole* log, const ch
     return LineResult::noMatch;
 }
 
+// The text of the settings file, when it is one: only a regular file of a sane
+// size is read (a pipe or a device could block the start or never end), opened
+// without waiting for the other end of a pipe. What is not read is said, with a
+// console; a file that is missing or can't be opened is not worth a word.
+bool readSettingsText(const char* fileName, std::string& text, LogConsole* log)
+{
+    if (!fileName) return false;
+    const int fd = posix::systemCalls().open(fileName, posix::flag::readOnly | posix::flag::nonBlocking, 0);
+    if (fd < 0) return false;
+    posix::FileStatus st;
+    const char* why = nullptr;
+    char tooLarge[64];
+    if (!posix::status(fd, &st)) {
+        why = "it can't be read";
+    } else if (st.kind == posix::FileKind::directory) {
+        why = "it is a directory";
+    } else if (st.kind != posix::FileKind::regular) {
+        why = "it is not a regular file";
+    } else if (st.size > maxSettingsFileBytes) {
+        std::snprintf(tooLarge, sizeof tooLarge, "it is larger than %u bytes", static_cast<unsigned>(maxSettingsFileBytes));
+        why = tooLarge;
+    }
+    if (!why) {
+        text.resize(static_cast<size_t>(st.size));
+        size_t done = 0;
+        while (done < text.size()) {
+            const int64_t r = posix::systemCalls().read(fd, text.data() + done, text.size() - done);
+            if (r < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+            if (r < 0) why = "it can't be read";
+            if (r <= 0) break;
+            done += static_cast<size_t>(r);
+        }
+        // A file that shrank meanwhile is read as far as it goes.
+        text.resize(done);
+    }
+    posix::close(fd);
+    if (why && log) log->writef("ERROR: %s ignored: %s\n", fileName, why);
+    return why == nullptr;
+}
+
 } // namespace
 
 bool splitSizeAcceptable(int32_t sizeMB) { return sizeMB >= minSplitSizeMB; }
@@ -93,29 +140,46 @@ int setSettings(Settings& live, const Settings& from)
 
 int readSettingsFile(Settings& live, const char* fileName, LogConsole* log)
 {
-    std::FILE* f = fileName ? std::fopen(fileName, "r") : nullptr;
-    if (!f) return -1;
-    // A line longer than the buffer is read in pieces, each matched like a line.
-    static constexpr int lineSize = 16384;
-    char line[lineSize];
-    while (std::fgets(line, lineSize, f)) applyLine(live, line, log, fileName);
-    std::fclose(f);
+    std::string text;
+    if (!readSettingsText(fileName, text, log)) return -1;
+    // A line longer than the buffer of a line is read in pieces, each matched like a line.
+    static constexpr size_t pieceSize = 16383;
+    char piece[pieceSize + 1];
+    for (size_t at = 0; at < text.size();) {
+        const size_t lineEnd = text.find('\n', at);
+        const size_t end = std::min(lineEnd == std::string::npos ? text.size() : lineEnd + 1, at + pieceSize);
+        // A NUL ends what is matched of a piece, as it ends a line read as text.
+        std::memcpy(piece, text.data() + at, end - at);
+        piece[end - at] = 0;
+        applyLine(live, piece, log, fileName);
+        at = end;
+    }
     return 1;
 }
 
 int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& log)
 {
     const char* name = fileName ? fileName : "";
-    std::FILE* f = std::fopen(name, "w");
-    bool ok = f != nullptr;
-    if (f) {
-        for (const SettingsKey& key : settingsKeys)
-            if (std::fprintf(f, "%s=%d\n", key.name, static_cast<int>(live.*key.field)) < 0) ok = false;
-        if (std::ferror(f)) ok = false;
-        // A full disk often shows only when the buffer is flushed at close.
-        if (std::fclose(f) != 0) ok = false;
+    std::string text;
+    for (const SettingsKey& key : settingsKeys) {
+        char line[64];
+        std::snprintf(line, sizeof line, "%s=%d\n", key.name, static_cast<int>(live.*key.field));
+        text += line;
     }
+    // Written beside the file and put in its place when complete: a full disk or a
+    // crash leaves the earlier settings as they were. A link is written through.
+    std::string target;
+    ReplacedFile file;
+    bool ok = replacementTarget(name, target) == ReplacementKind::file && file.create(target, true);
+    for (size_t done = 0; ok && done < text.size();) {
+        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
+        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+        if (w <= 0) ok = false;
+        else done += static_cast<size_t>(w);
+    }
+    if (ok) ok = file.commit();
     if (!ok) {
+        file.discard();
         log.writef("ERROR: can't write %s\n", name);
         return -1;
     }

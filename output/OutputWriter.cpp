@@ -6,6 +6,7 @@
 #include "output/StreamAssembler.h"
 #include "platform/FileDialog.h"
 #include "platform/Operation.h"
+#include "platform/posix/SystemCalls.h"
 #include "source/FileAccess.h"
 #include "source/OutputFile.h"
 #include "source/PvaPacket.h"
@@ -14,15 +15,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <new>
-
-namespace fs = std::filesystem;
+#include <vector>
 
 namespace {
 
 constexpr uint32_t pipeRetryMs = 20;
+// Complete parts of a split save beyond this many give up their descriptors while
+// they wait to be put in place.
+constexpr size_t heldPartsOpen = 8;
 
 // A part takes flushes while it holds at most (size - 4) MiB. Sizes below 4 MB
 // (refused where settings are read) count as 4: every flush makes a part.
@@ -73,6 +75,8 @@ private:
     bool startFile(const std::string& name);
     bool waitForReader(const std::string& name, OutputFile::Opened& opened);
     bool finishFile();
+    bool putPartsInPlace();
+    void sayWhatIsLeft();
     std::string currentFileName() { return split_ ? partFileName(baseName_, fileNumber_) : baseName_; }
     void showRate();
     void cleanUp();
@@ -86,8 +90,15 @@ private:
     bool split_ = false;
     uint64_t splitThreshold_ = 0;
     // The file being written, from its first flush until it is complete.
-    OutputFile out_;
+    std::unique_ptr<OutputFile> out_ = std::make_unique<OutputFile>();
     std::string outName_;
+    // The complete files of this save, under their temporary names: all of them
+    // take their names together once the last one is complete.
+    struct CompletePart {
+        std::unique_ptr<OutputFile> file;
+        std::string name;
+    };
+    std::vector<CompletePart> complete_;
 
     std::unique_ptr<uint8_t[]> buffer_;
     uint32_t fill_ = 0;
@@ -143,7 +154,7 @@ int NewPvaWriter::run()
     }
 
     const bool cancelled = op_.cancelRequested();
-    if (!error_ && !cancelled) finishFile();
+    if (!error_ && !cancelled && finishFile()) putPartsInPlace();
     cleanUp();
     if (error_ || cancelled) {
         op_.cancelHandled();
@@ -263,7 +274,7 @@ bool NewPvaWriter::flush(bool forced)
         if (!startFile(currentFileName())) return false;
         newFile_ = false;
     }
-    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out_.handle()) != fill_) {
+    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out_->handle()) != fill_) {
         log_.writef("ERROR: can't write: %s\n", outName_.c_str());
         error_ = true;
         return false;
@@ -286,7 +297,7 @@ bool NewPvaWriter::startFile(const std::string& name)
         error_ = true;
         return false;
     }
-    OutputFile::Opened opened = out_.open(name.c_str());
+    OutputFile::Opened opened = out_->open(name.c_str());
     if (opened == OutputFile::Opened::directory) {
         log_.writef("ERROR: can't delete %s\n", name.c_str());
         error_ = true;
@@ -311,19 +322,48 @@ bool NewPvaWriter::waitForReader(const std::string& name, OutputFile::Opened& op
         op_.pump.serve(8);
         if (op_.cancelRequested()) return false;
         op_.clock.sleepMs(pipeRetryMs);
-        opened = out_.open(name.c_str());
+        opened = out_->open(name.c_str());
     }
     return true;
 }
 
-// The current file is complete: it takes the place of an earlier file of its name.
+// The current file is complete. It waits under its temporary name for the rest
+// of the save; a device or a pipe has had its data and is just closed.
 bool NewPvaWriter::finishFile()
 {
-    if (!out_.isOpen()) return true;
-    if (out_.commit()) return true;
-    log_.writef("ERROR: can't replace %s\n", outName_.c_str());
-    error_ = true;
-    return false;
+    if (!out_->isOpen()) return true;
+    if (out_->isStream()) {
+        if (out_->commit()) return true;
+        log_.writef("ERROR: can't replace %s\n", outName_.c_str());
+        error_ = true;
+        return false;
+    }
+    if (complete_.size() >= heldPartsOpen) complete_[complete_.size() - heldPartsOpen].file->park();
+    complete_.push_back({std::move(out_), outName_});
+    out_ = std::make_unique<OutputFile>();
+    return true;
+}
+
+// Every file of the save is complete: each takes the place of an earlier file of
+// its name, all of them or (as far as it can be seen before) none.
+bool NewPvaWriter::putPartsInPlace()
+{
+    for (const CompletePart& part : complete_) {
+        if (part.file->intact()) continue;
+        log_.writef("ERROR: can't replace %s\n", part.name.c_str());
+        outName_ = part.name;
+        error_ = true;
+        return false;
+    }
+    for (CompletePart& part : complete_) {
+        if (part.file->commit()) continue;
+        log_.writef("ERROR: can't replace %s\n", part.name.c_str());
+        outName_ = part.name;
+        error_ = true;
+        return false;
+    }
+    complete_.clear();
+    return true;
 }
 
 void NewPvaWriter::showRate()
@@ -339,14 +379,36 @@ void NewPvaWriter::showRate()
     bytesAtLastDisplay_ = bytesWritten_;
 }
 
-void NewPvaWriter::cleanUp()
+// A save that did not complete leaves every file it was to replace as it was: the
+// parts it had completed and the one it was writing. The parts of an earlier,
+// longer save of that name that follow are named too: with the earlier ones they
+// still make the earlier set.
+void NewPvaWriter::sayWhatIsLeft()
 {
-    // A save that did not complete leaves the file it was writing as it was before.
-    if ((error_ || op_.cancelRequested()) && !out_.isStream()) {
+    if (!split_) {
+        if (out_->isStream()) return;
         const std::string name = outName_.empty() ? currentFileName() : outName_;
         log_.writef("%s not replaced: an earlier file of that name is left as it was\n", name.c_str());
+        return;
     }
-    out_.discard();
+    for (int k = 0; k <= fileNumber_; ++k) {
+        if (k == fileNumber_ && out_->isStream()) break;
+        log_.writef("%s not replaced: an earlier file of that name is left as it was\n",
+                    partFileName(baseName_, k).c_str());
+    }
+    for (int k = fileNumber_ + 1;; ++k) {
+        const std::string later = partFileName(baseName_, k);
+        posix::FileStatus st;
+        if (!posix::pathStatus(later.c_str(), &st, true)) break;
+        log_.writef("%s left as it was: a later part of an earlier save of that name\n", later.c_str());
+    }
+}
+
+void NewPvaWriter::cleanUp()
+{
+    if (error_ || op_.cancelRequested()) sayWhatIsLeft();
+    complete_.clear();
+    out_->discard();
     sourceFile_.reset();
     openSource_ = -1;
     buffer_.reset();
@@ -371,20 +433,6 @@ std::string partFileName(std::string& name, int fileNumber)
     part += '.';
     part += name.substr(dot + 1, 3);
     return part;
-}
-
-bool sameFile(const std::string& output, const std::string& source)
-{
-    std::error_code ec;
-    const bool same = fs::equivalent(output, source, ec);
-    if (!ec) return same;
-    // One of them does not exist (yet): compare where the two paths lead.
-    auto normal = [](const std::string& p) {
-        std::error_code e;
-        fs::path a = fs::absolute(p, e);
-        return (e ? fs::path(p) : a).lexically_normal();
-    };
-    return normal(output) == normal(source);
 }
 
 int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op)

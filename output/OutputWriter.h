@@ -1,4 +1,6 @@
 #pragma once
+#include "source/FileAccess.h"   // sameFile
+
 #include <cstdint>
 #include <string>
 
@@ -27,7 +29,3 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
 // '.' of the file name (the directories' dots do not count). A file name without
 // any '.' gets ".pva" appended first, in place, as the saved name.
 std::string partFileName(std::string& name, int fileNumber);
-
-// True when `output` names the same file as `source`: the same file system object
-// when both exist, otherwise the same path.
-bool sameFile(const std::string& output, const std::string& source);

@@ -80,7 +80,7 @@ void MainDialog::onInit(platform::Window& window)
     const ShellServices& s = c_.services;
     s.console.attachWindow(&window, mainid::console);
     c_.views.initScrollBars(window.scrollBar(mainid::sourceBar), window.scrollBar(mainid::listBar));
-    readSettingsFile(s.app.settings, s.settingsFile);
+    readSettingsFile(s.app.settings, s.settingsFile, &s.console);
     if (Control* slider = window.child(mainid::speed)) {
         slider->setRange(0, 10);
         slider->setPosition(5);

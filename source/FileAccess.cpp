@@ -5,6 +5,7 @@
 
 #include "platform/posix/SystemCalls.h"
 
+#include <filesystem>
 #include <new>
 
 namespace {
@@ -209,4 +210,19 @@ bool deleteFile(const char* path)
     if (st.kind == posix::FileKind::directory) return false;
     if (st.kind != posix::FileKind::regular && st.kind != posix::FileKind::link) return true;
     return posix::removeName(path) || posix::lastFailure() == posix::Failure::missing;
+}
+
+bool sameFile(const std::string& output, const std::string& source)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const bool same = fs::equivalent(output, source, ec);
+    if (!ec) return same;
+    // One of them does not exist (yet): compare where the two paths lead.
+    auto normal = [](const std::string& p) {
+        std::error_code e;
+        fs::path a = fs::absolute(p, e);
+        return (e ? fs::path(p) : a).lexically_normal();
+    };
+    return normal(output) == normal(source);
 }

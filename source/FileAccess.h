@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class LogConsole;
 
@@ -48,5 +49,8 @@ uint64_t fileSize(const char* path, LogConsole& log);
 // pipe (written as it is, never removed: a save to /dev/null must not take
 // /dev/null away). A directory is not removed: false.
 bool deleteFile(const char* path);
+// True when `output` names the same file as `source`: the same file system object
+// when both exist, otherwise the same path.
+bool sameFile(const std::string& output, const std::string& source);
 // Tests count and fail the system calls under this layer through
 // platform/fake/FaultySystemCalls.h.

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/ReplacedFile.h"
 #include "source/FileAccess.h"
 
 #include <cstdint>
@@ -31,12 +32,14 @@ public:
     // still open is discarded first.
     Opened open(const char* path);
     FileHandle handle() const { return handle_; }
-    bool isOpen() const { return handle_ != nullptr; }
+    bool isOpen() const { return handle_ != nullptr || file_.isOpen(); }
     // The name is a device or a pipe (also when the last open() could not open it).
     bool isStream() const { return stream_; }
     // The file that receives the output: the path, or the final target of a link.
     const std::string& target() const { return target_; }
-    const std::string& temporaryName() const { return temporary_; }
+    const std::string& temporaryName() const { return file_.temporaryName(); }
+    // The unfinished file is still the one this object writes, where it was made.
+    bool intact() const { return stream_ || file_.intact(); }
 
     // Puts the complete file in place; a replaced file's permission bits (and,
     // where the system allows, its owner) carry over. A stream is just closed.
@@ -46,18 +49,17 @@ public:
     // Drops an unfinished file: the temporary file is removed, an earlier file of
     // the name stays. A stream is closed (what was written to it stays written).
     void discard();
+    // A complete file that waits to be put in place together with others: its
+    // handle is given up (see ReplacedFile::park). Streams are not parked.
+    void park();
 
 private:
     Opened openTemporary();
     Opened openStream(const char* path);
-    // True while the temporary name still holds the file this object writes.
-    bool temporaryIsOurs() const;
     void close();
 
     FileHandle handle_ = nullptr;
     bool stream_ = false;
     std::string target_;
-    std::string temporary_;
-    uint64_t device_ = 0;
-    uint64_t inode_ = 0;
+    ReplacedFile file_;
 };

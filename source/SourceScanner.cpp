@@ -3,6 +3,7 @@
 #include "platform/Operation.h"
 #include "platform/posix/SystemCalls.h"
 #include "source/FileAccess.h"
+#include "source/OutputFile.h"
 #include "source/PacketWalker.h"
 #include "source/PictureAnalysis.h"
 #include "source/PvaPacket.h"
@@ -151,6 +152,9 @@ private:
     ScanReader reader_;
     std::optional<FileCopyScope> scanLog_;
     std::string scanLogName_;
+    // The scan log is written under a temporary name and takes its own when the
+    // scan ends: an earlier log stays whole until then.
+    OutputFile scanLogFile_;
     const bool cutAtI_;   // anything but 0 cuts at I pictures
     uint64_t size_ = 0;
     SourceStream* s_ = nullptr;
@@ -232,9 +236,24 @@ void SourceScan::startScanLog()
 {
     if (!withLog_) return;
     scanLogName_ = std::string(path_) + ".txt";
-    log_.setFileName(scanLogName_.c_str());
-    deleteFile(scanLogName_.c_str());
+    // A recording must never give way to a scan log: not the one scanned, not a loaded one.
+    const char* source = sameFile(scanLogName_, path_) ? path_ : nullptr;
+    for (int32_t k = 0; !source && k < app_.sourceCount && k < maxSources; ++k)
+        if (!app_.sources[k].fileName.empty() && sameFile(scanLogName_, app_.sources[k].fileName))
+            source = app_.sources[k].fileName.c_str();
+    if (source) {
+        log_.writef("ERROR: can't write %s: it is the source PVA file %s\n", scanLogName_.c_str(), source);
+        failed_ = true;
+        return;
+    }
     log_.writef("Creating Scan Log: %s\n", scanLogName_.c_str());
+    const OutputFile::Opened opened = scanLogFile_.open(scanLogName_.c_str());
+    if (opened != OutputFile::Opened::ok) {
+        scanLogFile_.discard();
+        scanLogFailed();
+        return;
+    }
+    log_.setFileName(scanLogFile_.isStream() ? scanLogName_.c_str() : scanLogFile_.temporaryName().c_str());
     scanLog_.emplace(log_);
     log_.write("pos        paket        type                  size        PTS_DWORD   offset_to_first_Video_PTS_ms\n",
                1);
@@ -247,9 +266,25 @@ void SourceScan::startScanLog()
 
 void SourceScan::endScanLog()
 {
-    if (!scanLog_) return;
+    if (!scanLog_) {
+        if (scanLogFile_.isOpen()) log_.setFileName(scanLogName_.c_str());
+        scanLogFile_.discard();
+        return;
+    }
     scanLog_.reset();
-    if (log_.copyFailed()) scanLogFailed();
+    // Later copies of the console go where the log is, under its own name.
+    log_.setFileName(scanLogName_.c_str());
+    if (log_.copyFailed()) {
+        scanLogFile_.discard();
+        scanLogFailed();
+        return;
+    }
+    // A cancelled scan leaves an earlier log as it was.
+    if (op_.cancelRequested()) {
+        scanLogFile_.discard();
+        return;
+    }
+    if (!scanLogFile_.commit()) scanLogFailed();
 }
 
 void SourceScan::scanLogFailed()
@@ -495,6 +530,11 @@ int SourceScan::keepOrFreeSlot()
     endReached_ = s.scanEnd;
     startPts_ = s.vStartPts;
     endPts_ = s.vEndPts;
+    // Not one packet: whatever the file is, it is no recording to cut.
+    if (!failed_ && !op_.cancelRequested() && s.pktCount == 0) {
+        log_.writef("ERROR: %s is not a PVA recording: no AV packet found\n", path_);
+        failed_ = true;
+    }
     if (failed_ || op_.cancelRequested()) {
         op_.cancelHandled();
         s.resetIndex();

@@ -8,6 +8,12 @@ int FaultySystemCalls::open(const char* path, unsigned flags, unsigned mode)
     return SystemCalls::open(path, flags, mode);
 }
 
+int FaultySystemCalls::openAt(int directory, const char* name, unsigned flags, unsigned mode)
+{
+    ++probe_.opens;
+    return SystemCalls::openAt(directory, name, flags, mode);
+}
+
 int64_t FaultySystemCalls::read(int fd, void* buffer, size_t n)
 {
     ++probe_.reads;

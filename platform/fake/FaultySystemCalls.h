@@ -39,6 +39,7 @@ class FaultySystemCalls final : public posix::SystemCalls {
 public:
     explicit FaultySystemCalls(FileAccessProbe& probe) : probe_(probe) {}
     int open(const char* path, unsigned flags, unsigned mode) override;
+    int openAt(int directory, const char* name, unsigned flags, unsigned mode) override;
     int64_t read(int fd, void* buffer, size_t n) override;
     int64_t write(int fd, const void* buffer, size_t n) override;
     bool seek(int fd, uint64_t offset, posix::Origin origin) override;

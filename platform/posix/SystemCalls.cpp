@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -100,6 +101,15 @@ int SystemCalls::open(const char* path, unsigned flags, unsigned mode)
     return fd;
 }
 
+int SystemCalls::openAt(int directory, const char* name, unsigned flags, unsigned mode)
+{
+    int fd;
+    do {
+        fd = ::openat(directory, name, openFlags(flags), static_cast<mode_t>(mode));
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 int64_t SystemCalls::read(int fd, void* buffer, size_t n) { return ::read(fd, buffer, n); }
 
 int64_t SystemCalls::write(int fd, const void* buffer, size_t n) { return ::write(fd, buffer, n); }
@@ -142,6 +152,15 @@ bool lock(int fd, Lock kind)
     } while (r < 0 && errno == EINTR);
     if (r == 0) return true;
     return errno != EWOULDBLOCK;
+}
+
+bool lockTaken(int fd)
+{
+    int r;
+    do {
+        r = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (r < 0 && errno == EINTR);
+    return r == 0;
 }
 
 void adviseSequential(int fd) { ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); }
@@ -190,6 +209,48 @@ void syncDirectory(const char* path)
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+int openDirectory(const char* path) { return ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+int openAt(int directory, const char* name, unsigned flags, unsigned mode)
+{
+    return installed->openAt(directory, name, flags, mode);
+}
+
+bool statusAt(int directory, const char* name, FileStatus* st)
+{
+    struct stat s;
+    if (::fstatat(directory, name, &s, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    *st = statusFrom(s);
+    return true;
+}
+
+bool removeAt(int directory, const char* name) { return ::unlinkat(directory, name, 0) == 0; }
+
+bool renameAt(int directory, const char* from, const char* to)
+{
+    return ::renameat(directory, from, directory, to) == 0;
+}
+
+void syncDirectoryFd(int directory) { ::fsync(directory); }
+
+bool listDirectory(int directory, std::vector<std::string>* names)
+{
+    const int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return false;
+    }
+    names->clear();
+    while (const struct dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    ::closedir(d);
+    return true;
 }
 
 uint32_t effectiveUser() { return ::geteuid(); }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace posix {
 
@@ -36,6 +37,7 @@ public:
     virtual ~SystemCalls() = default;
     // -1 on failure; retried after an interruption.
     virtual int open(const char* path, unsigned flags, unsigned mode);
+    virtual int openAt(int directory, const char* name, unsigned flags, unsigned mode);
     // Bytes moved, or -1 (lastFailure() says why).
     virtual int64_t read(int fd, void* buffer, size_t n);
     virtual int64_t write(int fd, const void* buffer, size_t n);
@@ -59,6 +61,9 @@ bool makeBlocking(int fd);
 // Advisory locks, never waiting; true also where the file system has none.
 enum class Lock { shared, exclusive };
 bool lock(int fd, Lock kind);
+// An exclusive lock taken for real, never waiting: false while another holds a
+// lock on the file, and where the file system has no locks.
+bool lockTaken(int fd);
 void adviseSequential(int fd);
 
 enum class FileKind { regular, directory, link, fifo, other };
@@ -82,6 +87,18 @@ bool readLink(const char* path, std::string* target);
 bool realPath(const char* path, std::string* resolved);
 // Puts a directory's entries on the disk (after a rename in it).
 void syncDirectory(const char* path);
+
+// Names relative to an open directory, so that work in a directory stays there
+// when the directory is moved meanwhile.
+int openDirectory(const char* path);
+// Through systemCalls(), like open(); `name` has no directory part.
+int openAt(int directory, const char* name, unsigned flags, unsigned mode);
+bool statusAt(int directory, const char* name, FileStatus* st);
+bool removeAt(int directory, const char* name);
+bool renameAt(int directory, const char* from, const char* to);
+void syncDirectoryFd(int directory);
+// The names in an open directory, "." and ".." left out.
+bool listDirectory(int directory, std::vector<std::string>* names);
 
 // Owners and permissions.
 uint32_t effectiveUser();

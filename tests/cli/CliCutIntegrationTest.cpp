@@ -6,7 +6,10 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
@@ -152,6 +155,60 @@ TEST_F(CliCut, InterruptedSaveLeavesTheEarlierFile)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_FALSE(fs::exists(unfinished));
     EXPECT_EQ(readBytes(dir.file("out.pva")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+}
+
+// Saves killed outright (SIGKILL, a crash) leave their unfinished files; the next
+// save of that name removes them. A file of that name that another save still
+// writes (it holds its lock) stays, and so do the unfinished files of other names.
+TEST_F(CliCut, ASaveRemovesWhatKilledSavesOfItsNameLeft)
+{
+    const std::string rec = sample("rec60.pva");
+    auto unfinished = [&](const std::string& stem) {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            if (e.path().filename().string().rfind("." + stem + ".", 0) == 0) names.insert(e.path().filename().string());
+        return names;
+    };
+    // Each killed save leaves its file; the one after it, killed too, has removed
+    // the file of the one before when it began.
+    std::set<std::string> left;
+    for (int kill = 0; kill < 2; ++kill) {
+        const std::set<std::string> before = left;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) ::_exit(100);
+            const std::string bin = binary("orvane-cli");
+            ::execl(bin.c_str(), bin.c_str(), "cut", "-o", "out.pva", "--add", "0:0-123", rec.c_str(),
+                    static_cast<char*>(nullptr));
+            ::_exit(101);
+        }
+        for (int wait = 0; wait < 2000; ++wait) {
+            left = unfinished("out.pva");
+            if (left.size() == 1 && left != before) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the save ended before it was killed";
+        left = unfinished("out.pva");
+        ASSERT_EQ(left.size(), 1u) << "a killed save leaves its file, and only its own";
+        ASSERT_NE(left, before);
+    }
+    const std::string busy = dir.file(".out.pva.0123456789abcdef.tmp");
+    writeBytes(busy, {'b', 'u', 's', 'y'});
+    const int held = ::open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    writeBytes(dir.file(".film.pva.0123456789abcdef.tmp"), {'f'});
+
+    RunResult r = cli("cut -o out.pva --add 0:0-1 %");
+    ::close(held);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(unfinished("out.pva"), std::set<std::string>{".out.pva.0123456789abcdef.tmp"});
+    EXPECT_EQ(unfinished("film.pva").size(), 1u);
+    EXPECT_GT(fs::file_size(dir.file("out.pva")), 0u);
 }
 
 TEST_F(CliCut, RefusesToSaveOverASource)

@@ -146,4 +146,64 @@ TEST(CliUnits, PrintsOneRowPerCutUnit)
     EXPECT_EQ(cli("units " + inQuotes(clip) + " " + inQuotes(clip)).status, 2);
 }
 
+// A settings file that is a pipe nobody writes, or a link to an endless device,
+// is not read (the program would wait or read for ever) and a directory is no
+// settings file: each is said and refused, at once.
+TEST(CliScan, SettingsFileThatIsNoRegularFileIsRefusedWithoutWaiting)
+{
+    ScratchDir dir("cliininofile");
+    const std::string fifo = dir.file("fifo.ini"), zero = dir.file("zero.ini"), folder = dir.file("folder.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", zero);
+    std::filesystem::create_directory(folder);
+    const std::string clip = inQuotes(sample("clip.pva"));
+    for (const auto& [ini, why] : {std::pair{fifo, "it is not a regular file"}, std::pair{zero, "it is not a regular file"},
+                                   std::pair{folder, "it is a directory"}}) {
+        RunResult r = run("timeout 20 " + binary("orvane-cli") + " --ini " + inQuotes(ini) + " scan " + clip);
+        EXPECT_EQ(r.status, 2) << ini;
+        EXPECT_EQ(r.out, "ERROR: " + ini + " ignored: " + why + "\n");
+        EXPECT_NE(r.err.find("can't read settings file " + ini), std::string::npos) << r.err;
+    }
+}
+
+// A scan log never takes the name of a recording the command scans, nor of the
+// recording itself through a link; a file without a single packet is refused as a
+// recording. Each is said in one line and fails the command, the others are scanned.
+TEST(CliScan, ScanLogsSpareRecordingsAndFilesWithoutPacketsAreRefused)
+{
+    ScratchDir dir("cliscanlog");
+    const std::vector<uint8_t> clip = readBytes(sample("clip.pva"));
+    const std::string a = dir.file("a.pva"), aLog = dir.file("a.pva.txt"), b = dir.file("b.pva");
+    for (const std::string& p : {a, aLog, b}) writeBytes(p, clip);
+    std::filesystem::create_symlink(b, b + ".txt");
+
+    RunResult r = cli("scan --log " + inQuotes(a) + " " + inQuotes(aLog) + " " + inQuotes(b));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("ERROR: can't write " + aLog + ": it is the source PVA file " + aLog + "\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("ERROR: can't write " + b + ".txt: it is the source PVA file " + b + "\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(aLog + ": " + sampleInfo("clip.pva", "size") + " Bytes"), std::string::npos) << r.out;
+    for (const std::string& p : {a, aLog, b}) EXPECT_EQ(readBytes(p), clip) << p;
+    EXPECT_TRUE(std::filesystem::is_symlink(b + ".txt"));
+    EXPECT_EQ(readText(aLog + ".txt").rfind("pos        paket", 0), 0u);
+
+    std::vector<uint8_t> noise(100000);
+    uint32_t x = 12345;
+    for (uint8_t& c : noise) c = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    const std::string empty = dir.file("empty.pva"), random = dir.file("random.pva"), es = dir.file("video.m2v");
+    writeBytes(empty, {});
+    writeBytes(random, noise);
+    writeBytes(es, concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(5000, 0x55)}));
+    r = cli("scan " + inQuotes(empty) + " " + inQuotes(random) + " " + inQuotes(es));
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& p : {empty, random, es})
+        EXPECT_NE(r.out.find("ERROR: " + p + " is not a PVA recording: no AV packet found\n"), std::string::npos) << r.out;
+    EXPECT_EQ(cli("units " + inQuotes(es)).status, 1);
+    // A cut that names it saves nothing.
+    const std::string out = dir.file("out.pva");
+    r = cli("cut -o " + inQuotes(out) + " --add 0:0-0 " + inQuotes(empty) + " " + inQuotes(a));
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_FALSE(fileExists(out));
+}
+
 } // namespace

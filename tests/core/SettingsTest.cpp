@@ -2,11 +2,14 @@
 
 #include "core/LogConsole.h"
 #include "platform/fake/Fakes.h"
+#include "platform/fake/FaultySystemCalls.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -130,6 +133,67 @@ TEST_F(SettingsTest, MissingFileChangesNothingAndFailedWritesAreReported)
     log->clear();
     EXPECT_EQ(writeSettingsFile(live, "/dev/full", *log), -1);
     EXPECT_STREQ(log->text(), "ERROR: can't write /dev/full\r\n");
+}
+
+// The settings file is written as the outputs are: beside it, put in its place
+// when complete. A full disk leaves the earlier settings; a link is written
+// through with the file's permissions kept. Only a regular file of a sane size is
+// read, and what is not read is said.
+TEST_F(SettingsTest, WrittenWhollyOrNotAtAllAndReadOnlyFromARegularFile)
+{
+    namespace fs = std::filesystem;
+    Settings changed;
+    changed.saveNoAudio = 1;
+    changed.splitPvaDstFileSizeMB = 100;
+    const std::string earlier = textOf(changed);
+    ASSERT_EQ(writeSettingsFile(changed, ini.c_str(), *log), 1);
+    auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = entries();
+    for (int64_t failAfter : {0, 40}) {
+        fileAccessProbe().failWriteAfterBytes = failAfter;
+        EXPECT_EQ(writeSettingsFile(Settings{}, ini.c_str(), *log), -1);
+        fileAccessProbe().reset();
+        EXPECT_STREQ(log->text(), ("ERROR: can't write " + ini + "\r\n").c_str());
+        log->clear();
+        EXPECT_EQ(testsupport::readText(ini), earlier) << failAfter;
+        EXPECT_EQ(entries(), before) << "nothing unfinished stays";
+    }
+
+    // Through a link, into its target, which keeps its permission bits.
+    fs::create_directory(dir.file("real"));
+    const std::string real = dir.file("real/settings.ini");
+    testsupport::writeBytes(real, {'x'});
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    const std::string link = dir.file("link.ini");
+    fs::create_symlink(real, link);
+    ASSERT_EQ(writeSettingsFile(changed, link.c_str(), *log), 1) << log->text();
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(testsupport::readText(real), earlier);
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    // A directory, a file far too large to be settings: defaults kept, each said.
+    const std::string folder = dir.file("folder.ini");
+    fs::create_directory(folder);
+    std::string huge = "saveNoAudio=1\n";
+    huge.resize(2 * 1048576, '#');
+    const std::string big = dir.file("big.ini");
+    testsupport::writeBytes(big, std::vector<uint8_t>(huge.begin(), huge.end()));
+    EXPECT_EQ(readSettingsFile(live, folder.c_str(), log.get()), -1);
+    EXPECT_EQ(readSettingsFile(live, big.c_str(), log.get()), -1);
+    EXPECT_EQ(textOf(live), textOf(Settings{}));
+    EXPECT_STREQ(log->text(), ("ERROR: " + folder + " ignored: it is a directory\r\nERROR: " + big +
+                               " ignored: it is larger than 1048576 bytes\r\n")
+                                  .c_str());
+    // A long line is still read in pieces, as lines of text are.
+    log->clear();
+    ASSERT_EQ(read(std::string(16383, '#') + "saveNoAudio=1\n", log.get()), 1);
+    EXPECT_EQ(live.saveNoAudio, 1);
+    EXPECT_EQ(log->length(), 0);
 }
 
 } // namespace

@@ -183,3 +183,93 @@ TEST(OutputFault, OutputMovedOrReplacedDuringTheSave)
 }
 
 } // namespace
+
+namespace {
+
+std::vector<uint8_t> marker(int k) { return {'e', 'a', 'r', 'l', 'i', 'e', 'r', static_cast<uint8_t>('0' + k)}; }
+
+// The parts of a split save take their names together once the last one is
+// complete. A save that fails in its second part leaves every part of an earlier,
+// longer set of that name as it was, says so for each, and leaves nothing else
+// behind; a shorter save that completes replaces its parts and leaves the later
+// ones of the earlier set alone. On a real file system that fills: the earlier set
+// is whole afterwards and the room of the unfinished parts is given back.
+TEST(OutputFault, SplitSavePutsAllItsPartsInPlaceOrNone)
+{
+    FaultRig rig;
+    rig.app->settings.splitPvaDstFile = 1;
+    rig.app->settings.splitPvaDstFileSizeMB = 4;
+    ASSERT_EQ(rig.save("good.pva"), 1) << rig.text();
+    const auto parts = readParts(rig.path("good"));
+    ASSERT_GE(parts.size(), 3u);
+    ASSERT_LT(parts.size(), 6u);
+    EXPECT_EQ(joined(parts), rig.good);
+
+    auto part = [&](size_t k) { return rig.path("set_" + std::to_string(k) + ".pva"); };
+    for (size_t k = 0; k < 6; ++k) testsupport::writeBytes(part(k), marker(static_cast<int>(k)));
+    const auto before = rig.entries();
+    rig.log->clear();
+    fileAccessProbe().failWriteAfterBytes = static_cast<int64_t>(parts[0].size()) + 1000;
+    EXPECT_EQ(rig.save("set.pva"), -1);
+    fileAccessProbe().reset();
+    const std::string t = rig.text();
+    EXPECT_NE(t.find("ERROR: can't write: " + part(1) + "\r\n"), std::string::npos) << t;
+    for (size_t k = 0; k < 6; ++k) {
+        EXPECT_EQ(readBytes(part(k)), marker(static_cast<int>(k))) << k;
+        const std::string said = k < 2 ? part(k) + " not replaced: an earlier file of that name is left as it was\r\n"
+                                       : part(k) + " left as it was: a later part of an earlier save of that name\r\n";
+        EXPECT_NE(t.find(said), std::string::npos) << t;
+    }
+    EXPECT_EQ(rig.entries(), before) << "no unfinished part stays";
+
+    // A shorter save that completes: its parts in place, the later ones untouched.
+    rig.log->clear();
+    ASSERT_EQ(rig.save("set.pva"), 1) << rig.text();
+    for (size_t k = 0; k < 6; ++k) EXPECT_EQ(readBytes(part(k)), k < parts.size() ? parts[k] : marker(static_cast<int>(k)));
+    EXPECT_EQ(rig.text().find("left as it was"), std::string::npos);
+
+    const SmallFileSystem small(rig.path("small"), "size=14m");
+    if (!small.mounted()) {
+        std::cout << "no tmpfs could be mounted here: only the fault seam filled the disk\n";
+        return;
+    }
+    ASSERT_EQ(rig.save("small/set.pva"), 1) << rig.text();
+    std::vector<std::vector<uint8_t>> earlier;
+    for (size_t k = 0; k < parts.size(); ++k) earlier.push_back(readBytes(rig.path("small/set_" + std::to_string(k) + ".pva")));
+    const uint64_t freeBefore = small.freeBytes();
+    ASSERT_LT(freeBefore, rig.good.size()) << "the second set must not fit beside the first";
+    // Other time stamps: other bytes in every part.
+    rig.app->settings.assAudioPtsOffset = 40;
+    rig.log->clear();
+    EXPECT_EQ(rig.save("small/set.pva"), -1);
+    EXPECT_NE(rig.text().find("ERROR: can't write: "), std::string::npos) << rig.text();
+    for (size_t k = 0; k < parts.size(); ++k)
+        EXPECT_EQ(readBytes(rig.path("small/set_" + std::to_string(k) + ".pva")), earlier[k]) << k;
+    EXPECT_EQ(small.freeBytes(), freeBefore);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(rig.path("small"))) ++files;
+    EXPECT_EQ(files, parts.size());
+}
+
+// The directory of the output moved away in the middle of the save: nothing
+// lands in the moved directory and the unfinished file is not left there.
+TEST(OutputFault, AnOutputDirectoryMovedDuringTheSaveKeepsNothingUnfinished)
+{
+    FaultRig rig;
+    fs::create_directory(rig.path("d"));
+    testsupport::writeBytes(rig.path("d/out.pva"), earlierFile);
+    int writes = 0;
+    fileAccessProbe().afterWrite = [&] {
+        if (++writes == 1) fs::rename(rig.path("d"), rig.path("moved"));
+    };
+    EXPECT_EQ(rig.save("d/out.pva"), -1);
+    fileAccessProbe().reset();
+    EXPECT_GT(writes, 1);
+    EXPECT_NE(rig.text().find("ERROR: can't replace " + rig.path("d/out.pva") + "\r\n"), std::string::npos) << rig.text();
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(rig.path("moved"))) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"out.pva"});
+    EXPECT_EQ(readBytes(rig.path("moved/out.pva")), earlierFile);
+}
+
+} // namespace

@@ -67,6 +67,26 @@ TEST_F(WindowOperations, AScanFromTheButtonRunsWithTheCommandsOffAndHandsTheView
     EXPECT_TRUE(enabledGroup());
 }
 
+// A file without a single packet is refused as a recording: no slot, no source
+// line over empty cells; the next recording opened is source 0.
+TEST_F(WindowOperations, AFileWithoutPacketsTakesNoSlot)
+{
+    ScratchDir dir("nopackets");
+    const std::string es = dir.file("video.m2v");
+    writeBytes(es, concat({gopHeader(0), pictureHeader(1), std::vector<uint8_t>(3000, 0x55)}));
+    files.answer = es;
+    EXPECT_TRUE(main().click(1054));
+    EXPECT_EQ(app.sourceCount, 0);
+    EXPECT_NE(shown().find("ERROR: " + es + " is not a PVA recording: no AV packet found\r\n"), std::string::npos)
+        << shown();
+    main().paint();
+    EXPECT_EQ(main().control(1067).text.find("Source PVA"), std::string::npos) << main().control(1067).text;
+    EXPECT_TRUE(enabledGroup());
+    ASSERT_TRUE(open("clip.pva")) << shown();
+    main().paint();
+    EXPECT_EQ(main().control(1067).text, "Source PVA:  Nr.0   File: " + sample("clip.pva"));
+}
+
 TEST_F(WindowOperations, TheCancelButtonStopsAScanHalfWay)
 {
     pump.onServe = [this](int call) {

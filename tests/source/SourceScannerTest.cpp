@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <filesystem>
@@ -480,6 +481,46 @@ TEST_F(Scanner, BothReadersBuildTheSameIndex)
     EXPECT_EQ(std::make_tuple(x.vStartPts, x.vEndPts, x.scanEnd), std::make_tuple(y.vStartPts, y.vEndPts, y.scanEnd));
     EXPECT_EQ(x.lastCutPoint, 149);
     EXPECT_EQ(cutPoints(x), cutPoints(y));
+}
+
+// The scan log is written beside its name and takes it when the scan ends: a
+// cancelled scan leaves an earlier log whole and nothing else behind. It never
+// replaces a loaded recording, whatever that recording is called.
+TEST_F(Scanner, AScanLogTakesItsNameAtTheEndAndNeverThatOfASource)
+{
+    PacketBuilder b;
+    for (int i = 0; i < 10; ++i) b.videoPts(1000 + 3600 * i, gopI());
+    const std::string p = write("c.pva", b.bytes);
+    writeBytes(p + ".txt", {'o', 'l', 'd'});
+    auto names = [&] {
+        std::vector<std::string> all;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) all.push_back(e.path().filename().string());
+        std::sort(all.begin(), all.end());
+        return all;
+    };
+    const auto before = names();
+    bool logOpenMeanwhile = false;
+    fakes.pump.onServe = [&](int call) {
+        if (call == 1) logOpenMeanwhile = names().size() == before.size() + 1;
+        if (call == 3) app->settings.cancelRequested = 1;
+    };
+    EXPECT_EQ(scan(p, 1), -1);
+    fakes.pump.onServe = nullptr;
+    EXPECT_TRUE(logOpenMeanwhile) << "the log is written under another name";
+    EXPECT_EQ(readText(p + ".txt"), "old");
+    EXPECT_EQ(names(), before);
+    EXPECT_STREQ(console.fileName(), (p + ".txt").c_str());
+
+    // A recording called like the log of another, loaded first, stays as it is.
+    const std::string other = write("d.pva", b.bytes);
+    const std::string recording = write("d.pva.txt", b.bytes);
+    ASSERT_EQ(scan(recording), 1);
+    said.clear();
+    EXPECT_EQ(scan(other, 1), -1);
+    EXPECT_EQ(readBytes(recording), b.bytes);
+    EXPECT_EQ(said.rfind("ERROR: can't write " + recording + ": it is the source PVA file " + recording + "\n", 0), 0u)
+        << said;
+    EXPECT_EQ(app->sourceCount, 1);
 }
 
 } // namespace

@@ -86,9 +86,14 @@ TEST_F(Selection, SourcesAreSelectableWhenLoadedAndUsableWhenTheyHavePackets)
     ASSERT_EQ(app->scanSource(dir.file("r.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), 1);
     fakes.pump.onServe = nullptr;
     EXPECT_FALSE(usableWhileScanning) << "a slot being filled is no source yet";
-    ASSERT_EQ(app->scanSource(dir.file("empty.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), 1);
+    // A file without a packet is no source: it takes no slot.
+    EXPECT_EQ(app->scanSource(dir.file("empty.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), -1);
+    EXPECT_EQ(app->sourceCount, 1);
+    ASSERT_EQ(app->scanSource(dir.file("r.pva").c_str(), 0, fakes.context(app->settings.cancelRequested)), 1);
 
     EXPECT_EQ(app->usableSource(0), &app->sources[0]);
+    EXPECT_EQ(app->usableSource(1), &app->sources[1]);
+    app->sources[1].pktCount = 0;
     EXPECT_EQ(app->usableSource(1), nullptr);   // loaded, but without packets
     for (int32_t s : {-1, 2, maxSources}) EXPECT_EQ(app->usableSource(s), nullptr) << s;
 

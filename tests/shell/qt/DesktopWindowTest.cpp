@@ -23,7 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <memory>
 
 using namespace desktoptest;
@@ -571,6 +577,33 @@ TEST_F(DesktopSession, TheSetupDialogEditsAppliesAndStoresTheOptions)
     });
 
     EXPECT_EQ(run(sample("clip.pva")), 0);
+}
+
+// An Orvane.ini that is a pipe nobody writes does not hold the window at its
+// start: it is not read, and the console says so. Should the start wait on the
+// pipe after all, a writer opens and closes it after a while so that the test
+// fails instead of hanging.
+TEST_F(DesktopSession, ASettingsFileThatIsAPipeIsIgnoredAtTheStart)
+{
+    ASSERT_EQ(::mkfifo(dir.file("Orvane.ini").c_str(), 0600), 0);
+    std::atomic<bool> started{false}, unblocked{false};
+    std::thread watchdog([&] {
+        for (int k = 0; k < 300 && !started; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (started) return;
+        unblocked = true;
+        const int fd = ::open(dir.file("Orvane.ini").c_str(), O_WRONLY);
+        if (fd >= 0) ::close(fd);
+    });
+    script.then([&] {
+        started = true;
+        EXPECT_NE(shown().find("ERROR: Orvane.ini ignored: it is not a regular file\r\n"), std::string::npos) << shown();
+        EXPECT_EQ(app().settings.splitPvaDstFileSizeMB, 650);
+        press(1035);
+    });
+    EXPECT_EQ(run(""), 0);
+    started = true;
+    watchdog.join();
+    EXPECT_FALSE(unblocked) << "the start waited for a writer of Orvane.ini";
 }
 
 } // namespace
