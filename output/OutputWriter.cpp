@@ -3,6 +3,7 @@
 #include "core/LogConsole.h"
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
+#include "output/CleanJoins.h"
 #include "output/StreamAssembler.h"
 #include "platform/FileDialog.h"
 #include "platform/Operation.h"
@@ -57,9 +58,10 @@ const char* clashingSource(const SourceAnalyser& app, const std::string& output)
 // dialog applied in the middle of a save must not change the format half way.
 class NewPvaWriter {
 public:
-    NewPvaWriter(CutEditor& editor, std::string baseName, const platform::OperationContext& op)
+    NewPvaWriter(CutEditor& editor, std::string baseName, const platform::OperationContext& op,
+                 const CleanJoinPlan* plan)
         : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings), op_(op),
-          baseName_(std::move(baseName))
+          baseName_(std::move(baseName)), plan_(plan)
     {
         split_ = options_.splitPvaDstFile == 1;
         splitThreshold_ = splitThresholdBytes(options_.splitPvaDstFileSizeMB);
@@ -69,6 +71,8 @@ public:
 
 private:
     bool copyPacket(uint32_t i);
+    void shiftTimeCodes(const SourceStream& src, uint32_t j, uint32_t i, const PvaPacketHeader& h, uint8_t* payload,
+                        bool rewritten);
     bool flush(bool forced);
     bool startFile(const std::string& name);
     bool waitForReader(const std::string& name, OutputFile::Opened& opened);
@@ -83,6 +87,10 @@ private:
     const Settings options_;
     const platform::OperationContext& op_;
     std::string baseName_;
+    // What clean joins change beyond counters and time stamps; null for the plain assembly.
+    const CleanJoinPlan* plan_;
+    size_t nextRewrite_ = 0;
+    size_t timeCodeShift_ = 0;
     bool split_ = false;
     uint64_t splitThreshold_ = 0;
     // The file being written, from its first flush until it is complete.
@@ -165,6 +173,16 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     }
     const SourceStream& src = *usable;
     PvaPacketHeader h = src.pktHeader[j];
+    const PacketRewrite* rewrite = nullptr;
+    if (plan_) {
+        const auto& rewrites = plan_->rewrites;
+        while (nextRewrite_ < rewrites.size() && rewrites[nextRewrite_].entry < i) ++nextRewrite_;
+        if (nextRewrite_ < rewrites.size() && rewrites[nextRewrite_].entry == i) {
+            rewrite = &rewrites[nextRewrite_];
+            h.flags = rewrite->flags;
+            h.length = static_cast<uint16_t>(rewrite->payload.size());
+        }
+    }
     const uint32_t length = h.length;
 
     // Room for the header, the payload and the 8 look-ahead bytes. Only a packet
@@ -175,7 +193,9 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     }
 
     uint8_t* payload = buffer_.get() + fill_ + pvaHeaderSize;
-    if (length != 0) {
+    if (rewrite) {
+        if (length != 0) std::memcpy(payload, rewrite->payload.data(), length);
+    } else if (length != 0) {
         if (s != openSource_) {
             sourceFile_.reset();
             sourceFile_.reset(openFile(src.fileName.c_str(), "rb"));
@@ -222,6 +242,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         if (video && length >= 4) writeVideoPts(payload, list.newVideoPts[i]);
         if (audio && length >= 14) encodePesPts(payload + 9, list.newAudioPts[i]);
     }
+    if (plan_ && video) shiftTimeCodes(src, j, i, h, payload, rewrite != nullptr);
 
     const bool leftOut = audio && options_.saveNoAudio == 1;
     if (options_.saveNoAVPacketHeader != 1) {
@@ -246,6 +267,22 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         flushNow = pictureStart && (fill_ >= saveFlushMark || awaitingCut_);
     }
     return !flushNow || flush(false);
+}
+
+// GOP time codes run on across the joins: a packet where a GOP header begins gets
+// its range's shift.
+void NewPvaWriter::shiftTimeCodes(const SourceStream& src, uint32_t j, uint32_t i, const PvaPacketHeader& h,
+                                  uint8_t* payload, bool rewritten)
+{
+    const auto& shifts = plan_->timeCodes;
+    while (timeCodeShift_ + 1 < shifts.size() && shifts[timeCodeShift_ + 1].firstEntry <= i) ++timeCodeShift_;
+    if (timeCodeShift_ >= shifts.size() || shifts[timeCodeShift_].pictures == 0) return;
+    const bool gopBegins = j == 0 || src.gopTimeCode[j] != src.gopTimeCode[j - 1] || src.picType[j] == 1;
+    if (!gopBegins && !rewritten) return;
+    const uint32_t skip = (h.flags & 3u) + ((h.flags & pvaFlagPts) ? 4u : 0u);
+    if (h.length > skip)
+        shiftGopTimeCodes(payload + skip, h.length - skip, shifts[timeCodeShift_].pictures,
+                          shifts[timeCodeShift_].picturesPerSecond);
 }
 
 bool NewPvaWriter::flush(bool forced)
@@ -395,7 +432,12 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
     std::string baseName = name ? name : "";
     const bool isOutputName = name && editor.outputName == baseName;
 
-    assembleNewStream(editor, selectionOnly);
+    CleanJoinPlan plan;
+    const bool clean = app.settings.assCleanJoins == 1;
+    if (clean)
+        assembleCleanJoins(editor, selectionOnly, plan);
+    else
+        assembleNewStream(editor, selectionOnly);
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {
@@ -423,7 +465,7 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
         }
     }
 
-    NewPvaWriter writer(editor, baseName, op);
+    NewPvaWriter writer(editor, baseName, op, clean ? &plan : nullptr);
     return writer.run();
 }
 
