@@ -240,7 +240,6 @@ public:
     {}
 
     void add(const Range& range);
-    bool full() const { return full_; }
 
 private:
     bool append(int32_t s, int64_t j, bool video);
@@ -267,8 +266,11 @@ private:
 bool CleanAssembly::append(int32_t s, int64_t j, bool video)
 {
     const SourceStream& src = editor_.app.sources[s];
-    if (list_.numOfAVpkt >= editor_.app.limits.newPvaPackets - 1 || !list_.reserve(size_t{list_.numOfAVpkt} + 1)) {
-        if (!full_ && list_.numOfAVpkt < editor_.app.limits.newPvaPackets - 1) editor_.app.log.write("ERROR: OUT OF MEMORY\n", 1);
+    // Past the limit, or without memory, packets are only counted: the writer then
+    // says how many did not fit and saves nothing.
+    const bool room = !full_ && list_.numOfAVpkt < editor_.app.limits.newPvaPackets - 1;
+    if (!room || !list_.reserve(size_t{list_.numOfAVpkt} + 1)) {
+        if (room) editor_.app.log.write("ERROR: OUT OF MEMORY\n", 1);
         full_ = true;
         ++list_.refusedPackets;
         return false;
@@ -391,7 +393,7 @@ void CleanAssembly::add(const Range& r)
     }
 
     bool taking = false;
-    for (int64_t j = lo; j <= hi && !full_; ++j) {
+    for (int64_t j = lo; j <= hi; ++j) {
         if (isVideo(src, j)) {
             const bool inside = j >= r.first && j < r.end;
             const Region* from = tail.rewrites.count(j) ? &tail : head.rewrites.count(j) ? &head : nullptr;
@@ -399,10 +401,9 @@ void CleanAssembly::add(const Range& r)
             if (from) {
                 const Rewrite& rw = from->rewrites.at(j);
                 if (rw.drop) continue;
-                if (!append(r.source, j, true)) break;
-                plan_.rewrites.push_back({list_.numOfAVpkt - 1, rw.flags, rw.payload});
-            } else if (!append(r.source, j, true)) {
-                break;
+                if (append(r.source, j, true)) plan_.rewrites.push_back({list_.numOfAVpkt - 1, rw.flags, rw.payload});
+            } else {
+                append(r.source, j, true);
             }
         } else if (src.pktHeader[j].streamId == pvaStreamAudio) {
             if (isAudioPesStart(src, j)) {
@@ -414,7 +415,7 @@ void CleanAssembly::add(const Range& r)
                     audioEndKnown_ = true;
                 }
             }
-            if (taking && !append(r.source, j, false)) break;
+            if (taking) append(r.source, j, false);
         }
     }
 
@@ -464,7 +465,7 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
     CleanAssembly assembly(editor, plan);
     bool open = false;
     Range range{};
-    for (int32_t i = entries.first; i <= entries.last && !assembly.full(); ++i) {
+    for (int32_t i = entries.first; i <= entries.last; ++i) {
         const SourceStream* src = editor.app.usableSource(list.source[i]);
         const bool usable = src && list.firstPacket[i] >= 0 && list.firstPacket[i] < list.endPacket[i]
             && list.endPacket[i] <= src->pktCount;
@@ -481,6 +482,6 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
         range = Range{list.source[i], i, list.firstPacket[i], list.endPacket[i]};
         open = true;
     }
-    if (open && !assembly.full()) assembly.add(range);
+    if (open) assembly.add(range);
     return 1;
 }
