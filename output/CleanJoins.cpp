@@ -210,6 +210,81 @@ Region readRegion(const SourceStream& src, int64_t a, int64_t b, const RegionRul
     return region;
 }
 
+// The frames of an MPEG audio PES packet that lies wholly in one AV packet.
+struct AudioFrames {
+    size_t dataAt = 0;                 // payload offset of the first frame
+    std::vector<uint32_t> offsets;     // payload offset of each frame
+    uint32_t ticks = 0;                // one frame's time
+};
+
+// A frame header's length in bytes and its time in ticks; false when it is none.
+bool audioFrameAt(const uint8_t* h, size_t left, uint32_t& bytes, uint32_t& ticks)
+{
+    if (left < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    const int version = (h[1] >> 3) & 3;   // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const int rateIndex = h[2] >> 4, srIndex = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 4 || rateIndex == 0 || rateIndex == 15 || srIndex == 3) return false;
+    static constexpr int kbit[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static constexpr int rates[3] = {44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int rate = rates[srIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int bitRate = kbit[mpeg1 ? 0 : 1][layer - 1][rateIndex] * 1000;
+    int samples;
+    if (layer == 1) {
+        bytes = static_cast<uint32_t>((12 * bitRate / rate + padding) * 4);
+        samples = 384;
+    } else {
+        const int perSlot = layer == 3 && !mpeg1 ? 72 : 144;
+        bytes = static_cast<uint32_t>(perSlot * bitRate / rate + padding);
+        samples = layer == 3 && !mpeg1 ? 576 : 1152;
+    }
+    ticks = static_cast<uint32_t>((int64_t{samples} * 90000 + rate / 2) / rate);
+    return bytes >= 4;
+}
+
+// The frames of a PES packet held whole in `payload`; none when it does not parse.
+AudioFrames audioFramesOf(const std::vector<uint8_t>& payload)
+{
+    AudioFrames f;
+    if (payload.size() < 9 || payload[0] != 0 || payload[1] != 0 || payload[2] != 1) return f;
+    const size_t pesEnd = 6 + ((size_t{payload[4]} << 8) | payload[5]);
+    if (pesEnd != payload.size()) return f;
+    f.dataAt = 9 + payload[8];
+    for (size_t at = f.dataAt; at < payload.size();) {
+        uint32_t bytes = 0, ticks = 0;
+        if (!audioFrameAt(payload.data() + at, payload.size() - at, bytes, ticks) || at + bytes > payload.size()
+            || (f.ticks != 0 && ticks != f.ticks)) {
+            f.offsets.clear();
+            return f;
+        }
+        f.ticks = ticks;
+        f.offsets.push_back(static_cast<uint32_t>(at));
+        at += bytes;
+    }
+    return f;
+}
+
+bool readPayload(const SourceStream& src, int64_t j, std::vector<uint8_t>& payload)
+{
+    const PvaPacketHeader& want = src.pktHeader[j];
+    std::vector<uint8_t> bytes(pvaHeaderSize + want.length);
+    OwnedFile file(openFile(src.fileName.c_str(), "rb"));
+    if (!file || seekFile(file.get(), src.pktPos[j], 0) != 0) return false;
+    if (readFile(bytes.data(), 1, static_cast<uint32_t>(bytes.size()), file.get()) != bytes.size()) return false;
+    const PvaPacketHeader got = readPacketHeader(bytes.data());
+    if (!hasAvSync(bytes.data()) || got.streamId != want.streamId || got.flags != want.flags || got.length != want.length)
+        return false;
+    payload.assign(bytes.begin() + pvaHeaderSize, bytes.end());
+    return true;
+}
+
 // The list entries that are assembled: all, or the selected ones.
 struct EntryRange {
     int32_t first = 0;
@@ -242,7 +317,9 @@ public:
     void add(const Range& range);
 
 private:
-    bool append(int32_t s, int64_t j, bool video);
+    bool append(int32_t s, int64_t j, bool video, uint32_t ptsDelta = 0);
+    bool takePartOfPes(int32_t s, const SourceStream& src, int64_t j, uint32_t audioFrom, uint32_t audioUntil,
+                       uint32_t audioOffset, bool& taking);
     uint32_t audioDuration(const SourceStream& src, int64_t j);
     uint32_t lastShownPts(const SourceStream& src, const Range& r, uint32_t fallback) const;
 
@@ -263,7 +340,7 @@ private:
     bool timeCodeKnown_ = false;
 };
 
-bool CleanAssembly::append(int32_t s, int64_t j, bool video)
+bool CleanAssembly::append(int32_t s, int64_t j, bool video, uint32_t ptsDelta)
 {
     const SourceStream& src = editor_.app.sources[s];
     // Past the limit, or without memory, packets are only counted: the writer then
@@ -281,8 +358,8 @@ bool CleanAssembly::append(int32_t s, int64_t j, bool video)
     if (video)
         list_.newVideoPts[k] = calc_ ? src.vPts[j] + videoPtsOffset_ : src.vPts[j];
     else
-        list_.newAudioPts[k] = calc_ ? src.aPts[j] + videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset)
-                                     : src.aPts[j];
+        list_.newAudioPts[k] = ptsDelta + (calc_ ? src.aPts[j] + videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset)
+                                                 : src.aPts[j]);
     return true;
 }
 
@@ -297,6 +374,45 @@ uint32_t CleanAssembly::audioDuration(const SourceStream& src, int64_t j)
         break;
     }
     return lastAudioDuration_;
+}
+
+// The frames of PES packet j that start within [audioFrom, audioUntil) and not
+// before the sound so far ends, as a packet of their own. False (nothing done)
+// when the packet is not one whole PES packet of whole frames, or all its frames
+// or none would be taken anyway.
+bool CleanAssembly::takePartOfPes(int32_t s, const SourceStream& src, int64_t j, uint32_t audioFrom,
+                                  uint32_t audioUntil, uint32_t audioOffset, bool& taking)
+{
+    std::vector<uint8_t> payload;
+    if (!readPayload(src, j, payload) || payload.size() < 14) return false;
+    const AudioFrames f = audioFramesOf(payload);
+    const size_t n = f.offsets.size();
+    if (n < 2) return false;
+    size_t first = n, last = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const uint32_t t = src.aPts[j] + static_cast<uint32_t>(k) * f.ticks;
+        const bool in = notBefore(t, audioFrom) && !notBefore(t, audioUntil)
+            && (!audioEndKnown_ || notBefore(t + audioOffset, audioEnd_));
+        if (!in) continue;
+        first = std::min(first, k);
+        last = k;
+    }
+    if (first == 0 && last == n - 1) return false;
+    taking = false;   // its continuation packets, if any, are not this one's
+    if (first == n) return true;
+    const uint32_t begin = f.offsets[first];
+    const uint32_t end = last + 1 < n ? f.offsets[last + 1] : static_cast<uint32_t>(payload.size());
+    std::vector<uint8_t> part(payload.begin(), payload.begin() + static_cast<long>(f.dataAt));
+    part.insert(part.end(), payload.begin() + begin, payload.begin() + end);
+    const size_t pesLength = part.size() - 6;
+    part[4] = static_cast<uint8_t>(pesLength >> 8);
+    part[5] = static_cast<uint8_t>(pesLength);
+    const uint32_t delta = static_cast<uint32_t>(first) * f.ticks;
+    if (!append(s, j, false, delta)) return true;
+    plan_.rewrites.push_back({list_.numOfAVpkt - 1, src.pktHeader[j].flags, std::move(part)});
+    audioEnd_ = src.aPts[j] + delta + audioOffset + static_cast<uint32_t>(last + 1 - first) * f.ticks;
+    audioEndKnown_ = true;
+    return true;
 }
 
 // The source PTS of the range's last picture shown: the latest time stamp of its last GOP.
@@ -408,10 +524,17 @@ void CleanAssembly::add(const Range& r)
         } else if (src.pktHeader[j].streamId == pvaStreamAudio) {
             if (isAudioPesStart(src, j)) {
                 const uint32_t at = src.aPts[j] + audioOffset;
+                const uint32_t duration = audioDuration(src, j);
+                // A PES packet of several frames that reaches over an edge of the range
+                // (or under the sound before) gives the frames that belong here.
+                auto inside = [duration](uint32_t t, uint32_t x) { return x - t > 0 && x - t < duration; };
+                const bool edge = inside(src.aPts[j], audioFrom) || inside(src.aPts[j], audioUntil)
+                    || (audioEndKnown_ && inside(at, audioEnd_));
+                if (edge && takePartOfPes(r.source, src, j, audioFrom, audioUntil, audioOffset, taking)) continue;
                 taking = notBefore(src.aPts[j], audioFrom) && !notBefore(src.aPts[j], audioUntil)
                     && (!audioEndKnown_ || notBefore(at, audioEnd_));
                 if (taking) {
-                    audioEnd_ = at + audioDuration(src, j);
+                    audioEnd_ = at + duration;
                     audioEndKnown_ = true;
                 }
             }

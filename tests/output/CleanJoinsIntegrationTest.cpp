@@ -42,6 +42,19 @@ std::vector<std::string> frameDigests(const std::string& path, const std::string
     return out;
 }
 
+// The audio frames of a PES packet (MPEG-1 layer II at 48 kHz, no padding: 3 bytes
+// a frame for each kbit/s).
+uint32_t framesIn(const Packet& p)
+{
+    static constexpr uint32_t kbit[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+    const size_t at = 9 + p.payload[8];
+    if (at + 4 > p.payload.size()) return 0;
+    const uint32_t frame = 3 * kbit[p.payload[at + 2] >> 4];
+    const size_t data = p.payload.size() - at;
+    EXPECT_TRUE(frame > 0 && data % frame == 0) << data;
+    return frame ? static_cast<uint32_t>(data / frame) : 0;
+}
+
 struct Unit {
     int64_t first, end;
 };
@@ -72,7 +85,8 @@ Source loadSource(const std::string& path)
     std::vector<uint32_t> pts;
     for (const Packet& p : s.packets) {
         if (p.h.streamId == 1 && (p.h.flags & 0x10)) pts.push_back(readVideoPts(p.payload.data()));
-        if (p.h.streamId == 2 && (p.h.flags & 0x10)) s.audioPts.insert(decodePesPts(&p.payload[9]));
+        if (p.h.streamId == 2 && (p.h.flags & 0x10))
+            for (uint32_t f = 0; f < framesIn(p); ++f) s.audioPts.insert(decodePesPts(&p.payload[9]) + f * audioFrameTicks);
     }
     std::sort(pts.begin(), pts.end());
     for (size_t k = 0; k < pts.size(); ++k) s.shown[pts[k]] = k;
@@ -177,10 +191,14 @@ struct Cut {
         // Video time stamps: one picture apart, in display order, across every join.
         const std::vector<Packet> packets = writertest::parse(readBytes(dir.file(out)));
         std::vector<uint32_t> video;
-        std::vector<uint32_t> audio;
+        std::vector<uint32_t> audio;   // each audio frame's time, from its PES packet's
+        std::vector<uint32_t> pesAudio, pesFrames;
         for (const Packet& p : packets) {
             if (p.h.streamId == 1 && (p.h.flags & 0x10)) video.push_back(readVideoPts(p.payload.data()));
-            if (p.h.streamId == 2 && (p.h.flags & 0x10)) audio.push_back(decodePesPts(&p.payload[9]));
+            if (p.h.streamId != 2 || !(p.h.flags & 0x10)) continue;
+            pesAudio.push_back(decodePesPts(&p.payload[9]));
+            pesFrames.push_back(framesIn(p));
+            for (uint32_t f = 0; f < pesFrames.back(); ++f) audio.push_back(pesAudio.back() + f * audioFrameTicks);
         }
         std::sort(video.begin(), video.end());
         ASSERT_EQ(video.size(), expected.size());
@@ -212,6 +230,9 @@ struct Cut {
         if (audio.empty()) return;
 
         // Sound: each frame starts where the one before ends, or less than a frame later.
+        for (size_t k = 1; k < pesAudio.size(); ++k)
+            ASSERT_EQ(pesAudio[k] - pesAudio[k - 1] >= pesFrames[k - 1] * audioFrameTicks, true)
+                << "audio PES packets " << k - 1 << " and " << k << " overlap";
         for (size_t k = 1; k < audio.size(); ++k) {
             const uint32_t step = audio[k] - audio[k - 1];
             ASSERT_GE(step, audioFrameTicks) << "audio frames " << k - 1 << " and " << k << " overlap";
@@ -297,6 +318,53 @@ TEST(CleanJoins, TwoSourcesClosedGopsAndInterlacedPictures)
         ASSERT_EQ(cut.save("out.pva").status, 0);
         cut.check("out.pva");
     }
+}
+
+// Audio PES packets of three frames each, as some broadcasters send: made from the
+// 60-second sample by putting each three PES packets' frames into the first.
+std::string withThreeFramesAPes(const std::string& path)
+{
+    std::vector<Packet> packets = writertest::parse(readBytes(sample("rec60.pva")));
+    std::vector<uint8_t> out;
+    Packet* gathering = nullptr;
+    int taken = 0;
+    std::vector<Packet> kept;
+    kept.reserve(packets.size());
+    for (Packet& p : packets) {
+        if (p.h.streamId == 2 && (p.h.flags & 0x10) && gathering && taken < 3) {
+            gathering->payload.insert(gathering->payload.end(), p.payload.begin() + 9 + p.payload[8], p.payload.end());
+            ++taken;
+            continue;
+        }
+        kept.push_back(p);
+        if (p.h.streamId == 2 && (p.h.flags & 0x10)) {
+            gathering = &kept.back();
+            taken = 1;
+        }
+    }
+    for (Packet& p : kept) {
+        if (p.h.streamId == 2 && (p.h.flags & 0x10)) {
+            const size_t pes = p.payload.size() - 6;
+            p.payload[4] = static_cast<uint8_t>(pes >> 8);
+            p.payload[5] = static_cast<uint8_t>(pes);
+        }
+        p.h.length = static_cast<uint16_t>(p.payload.size());
+        uint8_t header[8];
+        writePacketHeader(p.h, header);
+        out.insert(out.end(), header, header + 8);
+        out.insert(out.end(), p.payload.begin(), p.payload.end());
+    }
+    writeBytes(path, out);
+    return path;
+}
+
+TEST(CleanJoins, AudioPesPacketsOfSeveralFramesAreSplitAtTheJoins)
+{
+    Cut cut;
+    cut.sources.push_back(loadSource(withThreeFramesAPes(cut.dir.file("pes3.pva"))));
+    for (int u = 1; u <= 60; u += 3) cut.adds.push_back({0, u, u});
+    ASSERT_EQ(cut.save("out.pva").status, 0);
+    cut.check("out.pva");
 }
 
 TEST(CleanJoins, AHundredJoinsKeepPicturesAndSoundInStep)
