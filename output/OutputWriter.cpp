@@ -203,9 +203,10 @@ bool NewPvaWriter::copyPacket(uint32_t i)
 
     uint8_t* payload = buffer_.get() + fill_ + pvaHeaderSize;
     const uint64_t at = src.pktPos[j];
-    if (!rewrite && ahead_ && s == openSource_ && at >= aheadFrom_
+    if (!rewrite && ahead_ && s == openSource_ && at >= aheadConsumed_
         && at + pvaHeaderSize + length <= aheadTo_) {
-        // Read with the packets before it: its bytes are in the buffer already.
+        // Read with the packets before it: its bytes are in the buffer already
+        // (a packet taken before is not: its bytes there are changed or overwritten).
         if (!takeFromAhead(src, j)) return false;
     } else {
         ahead_ = false;
@@ -353,6 +354,7 @@ bool NewPvaWriter::readRun(uint32_t i, const SourceStream& src, uint32_t j)
     }
     ahead_ = true;
     aheadFrom_ = from;
+    aheadConsumed_ = from;
     aheadTo_ = from + got;
     aheadAt_ = fill_;
     return true;
@@ -401,7 +403,7 @@ bool NewPvaWriter::flush(bool forced)
     bytesWritten_ += fill_;
     bytesInFile_ += fill_;
     // What is read ahead and not yet taken goes to the start of the buffer.
-    if (ahead_ && aheadConsumed_ < aheadTo_ && aheadConsumed_ >= aheadFrom_) {
+    if (ahead_ && aheadConsumed_ < aheadTo_) {
         const uint64_t pending = aheadTo_ - aheadConsumed_;
         std::memmove(buffer_.get(), buffer_.get() + aheadAt_ + (aheadConsumed_ - aheadFrom_), pending);
         aheadFrom_ = aheadConsumed_;

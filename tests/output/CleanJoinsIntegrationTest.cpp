@@ -274,9 +274,9 @@ TEST(CleanJoins, OpenGopsOfOneSourceShowEveryChosenPictureOnceAndRight)
 {
     Cut cut;
     cut.sources.push_back(loadSource(sample("rec60.pva")));
-    // Forwards, backwards, a unit on its own, two entries that follow each other
-    // (one range: nothing left out between them), the first and the last unit.
-    cut.adds = {{0, 3, 5}, {0, 10, 10}, {0, 1, 1}, {0, 40, 41}, {0, 42, 42}, {0, 0, 0}, {0, 124, 124}, {0, 20, 22}};
+    // Forwards, backwards, a unit on its own and once more, two entries that follow
+    // each other (one range: nothing left out between them), the first and the last unit.
+    cut.adds = {{0, 3, 5}, {0, 10, 10}, {0, 10, 10}, {0, 1, 1}, {0, 40, 41}, {0, 42, 42}, {0, 0, 0}, {0, 124, 124}, {0, 20, 22}};
     const RunResult r = cut.save("one.pva");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     cut.check("one.pva");
