@@ -1,5 +1,6 @@
 // Scans one recording, lists all its cut units as one range and saves them:
-//   save_bench FILE OUT
+//   save_bench [--packet-reads] FILE OUT
+// With --packet-reads the writer reads one packet per read call, as it used to.
 // Prints the time of the save alone (the scan is not counted), the bytes written
 // and the system calls of the file layer during the save.
 #include "cut/CutEditor.h"
@@ -14,11 +15,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--packet-reads") {
+        setSaveReadRunLimit(0);
+        ++argv;
+        --argc;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: save_bench FILE OUT\n");
+        std::fprintf(stderr, "usage: save_bench [--packet-reads] FILE OUT\n");
         return 2;
     }
     LogConsole& log = logConsole();

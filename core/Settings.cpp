@@ -33,6 +33,8 @@ constexpr SettingsKey settingsKeys[] = {
     {"assCompleteAPktEndOffset", &Settings::assCompleteAPktEndOffset},
     {"splitPvaDstFileSizeMB", &Settings::splitPvaDstFileSizeMB},
     {"fastBufferScan", &Settings::fastBufferScan},
+    // Added after the eleven: a file without them leaves them at their defaults.
+    {"assCleanJoins", &Settings::assCleanJoins},
 };
 
 // Reads a decimal integer as "%d" does: optional white space, an optional sign,

@@ -3,6 +3,7 @@
 #include "core/LogConsole.h"
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
+#include "output/CleanJoins.h"
 #include "output/StreamAssembler.h"
 #include "platform/FileDialog.h"
 #include "platform/Operation.h"
@@ -25,6 +26,10 @@ constexpr uint32_t pipeRetryMs = 20;
 // Complete parts of a split save beyond this many give up their descriptors while
 // they wait to be put in place.
 constexpr size_t heldPartsOpen = 8;
+// A run of packets read at once reaches this far past the flush mark at most.
+constexpr uint32_t runSlack = 256u << 10;
+constexpr uint32_t readRunRoom = 1u << 20;
+uint32_t readRunLimit = UINT32_MAX;
 
 // A part takes flushes while it holds at most (size - 4) MiB. Sizes below 4 MB
 // (refused where settings are read) count as 4: every flush makes a part.
@@ -59,9 +64,10 @@ const char* clashingSource(const SourceAnalyser& app, const std::string& output)
 // dialog applied in the middle of a save must not change the format half way.
 class NewPvaWriter {
 public:
-    NewPvaWriter(CutEditor& editor, std::string baseName, const platform::OperationContext& op)
+    NewPvaWriter(CutEditor& editor, std::string baseName, const platform::OperationContext& op,
+                 const CleanJoinPlan* plan)
         : editor_(editor), app_(editor.app), log_(editor.app.log), options_(editor.app.settings), op_(op),
-          baseName_(std::move(baseName))
+          baseName_(std::move(baseName)), plan_(plan)
     {
         split_ = options_.splitPvaDstFile == 1;
         splitThreshold_ = splitThresholdBytes(options_.splitPvaDstFileSizeMB);
@@ -71,6 +77,11 @@ public:
 
 private:
     bool copyPacket(uint32_t i);
+    bool openSource(int32_t s, const SourceStream& src, uint64_t at);
+    bool readRun(uint32_t i, const SourceStream& src, uint32_t j);
+    bool takeFromAhead(const SourceStream& src, uint32_t j);
+    void shiftTimeCodes(const SourceStream& src, uint32_t j, uint32_t i, const PvaPacketHeader& h, uint8_t* payload,
+                        bool rewritten);
     bool flush(bool forced);
     bool startFile(const std::string& name);
     bool waitForReader(const std::string& name, OutputFile::Opened& opened);
@@ -87,6 +98,10 @@ private:
     const Settings options_;
     const platform::OperationContext& op_;
     std::string baseName_;
+    // What clean joins change beyond counters and time stamps; null for the plain assembly.
+    const CleanJoinPlan* plan_;
+    size_t nextRewrite_ = 0;
+    size_t timeCodeShift_ = 0;
     bool split_ = false;
     uint64_t splitThreshold_ = 0;
     // The file being written, from its first flush until it is complete.
@@ -101,7 +116,16 @@ private:
     std::vector<CompletePart> complete_;
 
     std::unique_ptr<uint8_t[]> buffer_;
+    // Room for what is gathered up to the flush mark and for a run read past it.
+    const uint32_t capacity_ = saveBufferSize + readRunRoom;
     uint32_t fill_ = 0;
+    // File bytes [aheadFrom_, aheadTo_) of the open source, read in one run, lie in
+    // the buffer from aheadAt_ on; those before aheadConsumed_ are taken.
+    bool ahead_ = false;
+    uint64_t aheadFrom_ = 0;
+    uint64_t aheadTo_ = 0;
+    uint64_t aheadConsumed_ = 0;
+    uint32_t aheadAt_ = 0;
     uint8_t videoCounter_ = 0;
     uint8_t audioCounter_ = 0;
     int32_t openSource_ = -1;
@@ -129,9 +153,9 @@ int NewPvaWriter::run()
 {
     const NewPvaPacketList& list = editor_.packetList;
 
-    buffer_.reset(new (std::nothrow) uint8_t[saveBufferSize]);
+    buffer_.reset(new (std::nothrow) uint8_t[capacity_]);
     if (!buffer_) {
-        log_.writef("ERROR: Can't malloc %u bytes\n", saveBufferSize);
+        log_.writef("ERROR: Can't malloc %u bytes\n", capacity_);
         return -1;
     }
 
@@ -176,50 +200,39 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     }
     const SourceStream& src = *usable;
     PvaPacketHeader h = src.pktHeader[j];
+    const PacketRewrite* rewrite = nullptr;
+    if (plan_) {
+        const auto& rewrites = plan_->rewrites;
+        while (nextRewrite_ < rewrites.size() && rewrites[nextRewrite_].entry < i) ++nextRewrite_;
+        if (nextRewrite_ < rewrites.size() && rewrites[nextRewrite_].entry == i) {
+            rewrite = &rewrites[nextRewrite_];
+            h.flags = rewrite->flags;
+            h.length = static_cast<uint16_t>(rewrite->payload.size());
+        }
+    }
     const uint32_t length = h.length;
 
-    // Room for the header, the payload and the 8 look-ahead bytes. Only a packet
-    // above 8,185 payload bytes, or a split save waiting for a picture start, can
-    // run out of it: then what is gathered goes out first.
-    if (fill_ + pvaHeaderSize + length + 8 > saveBufferSize) {
-        if (!flush(true)) return false;
-    }
-
     uint8_t* payload = buffer_.get() + fill_ + pvaHeaderSize;
-    if (length != 0) {
-        if (s != openSource_) {
-            sourceFile_.reset();
-            sourceFile_.reset(openFile(src.fileName.c_str(), "rb"));
-            openSource_ = -1;
-            if (!sourceFile_) {
-                log_.writef("ERROR: can't read %s\n", src.fileName.c_str());
-                error_ = true;
-                return false;
-            }
-            openSource_ = s;
-            readPosition_ = 0;
-            readPositionKnown_ = true;
+    const uint64_t at = src.pktPos[j];
+    if (!rewrite && ahead_ && s == openSource_ && at >= aheadConsumed_
+        && at + pvaHeaderSize + length <= aheadTo_) {
+        // Read with the packets before it: its bytes are in the buffer already
+        // (a packet taken before is not: its bytes there are changed or overwritten).
+        if (!takeFromAhead(src, j)) return false;
+    } else {
+        ahead_ = false;
+        // Room for the header and the payload. Only a packet above 8,185 payload
+        // bytes, or a split save waiting for a picture start, can run out of it:
+        // then what is gathered goes out first.
+        if (fill_ + pvaHeaderSize + length + 8 > saveBufferSize) {
+            if (!flush(true)) return false;
+            payload = buffer_.get() + fill_ + pvaHeaderSize;
         }
-        const uint64_t p = src.pktPos[j] + pvaHeaderSize;
-        bool ok = true;
-        if (!readPositionKnown_ || readPosition_ != p) {
-            ok = seekFile(sourceFile_.get(), p, 0) == 0;
-            readPosition_ = p;
-            readPositionKnown_ = ok;
-        }
-        uint32_t got = 0;
-        if (ok) {
-            const uint32_t wanted = j + 1 < static_cast<uint32_t>(src.pktCount) ? length + 8 : length;
-            got = readFile(payload, 1, wanted, sourceFile_.get());
-            readPosition_ = p + got;
-        }
-        // A short payload means the file changed since the scan: the packet would
-        // go out with stale bytes in it.
-        if (got < length) {
-            readPositionKnown_ = false;
-            log_.writef("ERROR: can't read %s    at pos %llu\n", src.fileName.c_str(), static_cast<unsigned long long>(p));
-            error_ = true;
-            return false;
+        if (rewrite) {
+            if (length != 0) std::memcpy(payload, rewrite->payload.data(), length);
+        } else if (length != 0) {
+            if (!readRun(i, src, j)) return false;
+            if (!takeFromAhead(src, j)) return false;
         }
     }
 
@@ -233,6 +246,7 @@ bool NewPvaWriter::copyPacket(uint32_t i)
         if (video && length >= 4) writeVideoPts(payload, list.newVideoPts[i]);
         if (audio && length >= 14) encodePesPts(payload + 9, list.newAudioPts[i]);
     }
+    if (plan_ && video) shiftTimeCodes(src, j, i, h, payload, rewrite != nullptr);
 
     const bool leftOut = audio && options_.saveNoAudio == 1;
     if (options_.saveNoAVPacketHeader != 1) {
@@ -259,6 +273,123 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     return !flushNow || flush(false);
 }
 
+// GOP time codes run on across the joins: a packet where a GOP header begins gets
+// its range's shift.
+void NewPvaWriter::shiftTimeCodes(const SourceStream& src, uint32_t j, uint32_t i, const PvaPacketHeader& h,
+                                  uint8_t* payload, bool rewritten)
+{
+    const auto& shifts = plan_->timeCodes;
+    while (timeCodeShift_ + 1 < shifts.size() && shifts[timeCodeShift_ + 1].firstEntry <= i) ++timeCodeShift_;
+    if (timeCodeShift_ >= shifts.size() || shifts[timeCodeShift_].pictures == 0) return;
+    const bool gopBegins = j == 0 || src.gopTimeCode[j] != src.gopTimeCode[j - 1] || src.picType[j] == 1;
+    if (!gopBegins && !rewritten) return;
+    const uint32_t skip = (h.flags & 3u) + ((h.flags & pvaFlagPts) ? 4u : 0u);
+    if (h.length > skip)
+        shiftGopTimeCodes(payload + skip, h.length - skip, shifts[timeCodeShift_].pictures,
+                          shifts[timeCodeShift_].picturesPerSecond);
+}
+
+// Opens source s for reading, unless it is open: it must still be the file the
+// scan read, at least as long as what was indexed of it.
+bool NewPvaWriter::openSource(int32_t s, const SourceStream& src, uint64_t at)
+{
+    if (s == openSource_) return true;
+    sourceFile_.reset();
+    sourceFile_.reset(openFile(src.fileName.c_str(), "rb"));
+    openSource_ = -1;
+    if (!sourceFile_) {
+        log_.writef("ERROR: can't read %s\n", src.fileName.c_str());
+        error_ = true;
+        return false;
+    }
+    FileIdentity now;
+    if (src.scannedFile && openFileIdentity(sourceFile_.get(), &now)
+        && (now.device != src.scanned.device || now.inode != src.scanned.inode || now.size < src.scanEnd)) {
+        log_.writef("ERROR: can't read %s    at pos %llu: it is not the file that was scanned (%s)\n",
+                    src.fileName.c_str(), static_cast<unsigned long long>(at),
+                    now.size < src.scanEnd && now.inode == src.scanned.inode ? "shorter now" : "replaced since");
+        sourceFile_.reset();
+        error_ = true;
+        return false;
+    }
+    openSource_ = s;
+    readPosition_ = 0;
+    readPositionKnown_ = true;
+    return true;
+}
+
+// Reads packet j of the list's entry i together with the packets that follow it
+// in the list and in the file, into the buffer from fill_ on: a few large reads
+// instead of one per packet. A run stops a little past the flush mark, at a
+// packet the clean joins rewrite, and where the list or the file jumps.
+bool NewPvaWriter::readRun(uint32_t i, const SourceStream& src, uint32_t j)
+{
+    const NewPvaPacketList& list = editor_.packetList;
+    const int32_t s = list.source[i];
+    const uint64_t from = src.pktPos[j];
+    if (!openSource(s, src, from + pvaHeaderSize)) return false;
+    uint64_t to = from + pvaHeaderSize + src.pktHeader[j].length;
+    const uint64_t room = capacity_ - fill_;
+    const uint64_t aim = std::min<uint64_t>(fill_ < saveFlushMark ? saveFlushMark - fill_ + runSlack : 0, readRunLimit);
+    uint32_t nextRewrite = UINT32_MAX;
+    if (plan_ && nextRewrite_ < plan_->rewrites.size()) nextRewrite = plan_->rewrites[nextRewrite_].entry;
+    const uint32_t count = list.numOfAVpkt;
+    const uint32_t lastPacket = static_cast<uint32_t>(src.pktCount - 1);
+    for (uint32_t e = i, k = j; e + 1 < count && to - from < aim; ++e, ++k) {
+        if (list.source[e + 1] != s || list.packet[e + 1] != k + 1 || k + 1 > lastPacket || e + 1 >= nextRewrite) break;
+        if (src.pktPos[k + 1] != to) break;
+        const uint64_t next = to + pvaHeaderSize + src.pktHeader[k + 1].length;
+        if (next - from > room) break;
+        to = next;
+    }
+
+    bool ok = true;
+    if (!readPositionKnown_ || readPosition_ != from) {
+        ok = seekFile(sourceFile_.get(), from, 0) == 0;
+        readPosition_ = from;
+        readPositionKnown_ = ok;
+    }
+    uint32_t got = 0;
+    if (ok) {
+        got = readFile(buffer_.get() + fill_, 1, static_cast<uint32_t>(to - from), sourceFile_.get());
+        readPosition_ = from + got;
+    }
+    // A short packet means the file changed since the scan: it would go out with
+    // stale bytes in it. Packets after it are read again when their turn comes.
+    if (got < pvaHeaderSize + src.pktHeader[j].length) {
+        readPositionKnown_ = false;
+        log_.writef("ERROR: can't read %s    at pos %llu\n", src.fileName.c_str(),
+                    static_cast<unsigned long long>(from + pvaHeaderSize));
+        error_ = true;
+        return false;
+    }
+    ahead_ = true;
+    aheadFrom_ = from;
+    aheadConsumed_ = from;
+    aheadTo_ = from + got;
+    aheadAt_ = fill_;
+    return true;
+}
+
+// Packet j as read ahead goes to fill_; its header must be the one indexed.
+bool NewPvaWriter::takeFromAhead(const SourceStream& src, uint32_t j)
+{
+    const uint64_t at = src.pktPos[j];
+    const uint8_t* read = buffer_.get() + aheadAt_ + (at - aheadFrom_);
+    const PvaPacketHeader& want = src.pktHeader[j];
+    const PvaPacketHeader got = readPacketHeader(read);
+    if (!hasAvSync(read) || got.streamId != want.streamId || got.flags != want.flags || got.length != want.length) {
+        log_.writef("ERROR: can't copy %s    at pos %llu: the packet there is not the one scanned (the file changed)\n",
+                    src.fileName.c_str(), static_cast<unsigned long long>(at));
+        error_ = true;
+        return false;
+    }
+    uint8_t* place = buffer_.get() + fill_;
+    if (read != place) std::memmove(place, read, pvaHeaderSize + want.length);
+    aheadConsumed_ = at + pvaHeaderSize + want.length;
+    return true;
+}
+
 bool NewPvaWriter::flush(bool forced)
 {
     if (split_ && !continuing_ && fill_ > 0 && bytesInFile_ > splitThreshold_) {
@@ -282,6 +413,15 @@ bool NewPvaWriter::flush(bool forced)
 
     bytesWritten_ += fill_;
     bytesInFile_ += fill_;
+    // What is read ahead and not yet taken goes to the start of the buffer.
+    if (ahead_ && aheadConsumed_ < aheadTo_) {
+        const uint64_t pending = aheadTo_ - aheadConsumed_;
+        std::memmove(buffer_.get(), buffer_.get() + aheadAt_ + (aheadConsumed_ - aheadFrom_), pending);
+        aheadFrom_ = aheadConsumed_;
+        aheadAt_ = 0;
+    } else {
+        ahead_ = false;
+    }
     fill_ = 0;
     continuing_ = forced;
     awaitingCut_ = forced && split_;
@@ -417,6 +557,8 @@ void NewPvaWriter::cleanUp()
 
 } // namespace
 
+void setSaveReadRunLimit(uint32_t bytes) { readRunLimit = bytes; }
+
 std::string partFileName(std::string& name, int fileNumber)
 {
     // The dot of the file name itself: a dot in a directory name is no extension.
@@ -443,7 +585,12 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
     std::string baseName = name ? name : "";
     const bool isOutputName = name && editor.outputName == baseName;
 
-    assembleNewStream(editor, selectionOnly);
+    CleanJoinPlan plan;
+    const bool clean = app.settings.assCleanJoins == 1;
+    if (clean)
+        assembleCleanJoins(editor, selectionOnly, plan);
+    else
+        assembleNewStream(editor, selectionOnly);
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {
@@ -471,7 +618,7 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
         }
     }
 
-    NewPvaWriter writer(editor, baseName, op);
+    NewPvaWriter writer(editor, baseName, op, clean ? &plan : nullptr);
     return writer.run();
 }
 

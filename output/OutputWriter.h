@@ -19,6 +19,10 @@ inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
 int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
                const platform::OperationContext& op);
 
+// The most bytes the writer reads from a source at once; 0: one packet per read.
+// For benchmarks, which compare both in one run; the default reads up to the flush mark.
+void setSaveReadRunLimit(uint32_t bytes);
+
 // Assembles the cut list (only its selected entries when selectionOnly is 1) and
 // copies the listed packets from their sources into the file `name`, or into
 // numbered part files. 1 on success, -1 on failure, refusal or cancel. The

@@ -97,6 +97,7 @@ constexpr ControlTemplate setupControls[] = {
     {1057, K::groupBox, "", "", 6, 49, 247, 96},
     {none, K::groupBox, "", "", 6, 148, 247, 32},
     {none, K::groupBox, "", "", 6, 183, 247, 42},
+    {1069, K::checkBox, "Raccords propres", "", 150, 211, 80, 10},
 };
 
 constexpr DialogTemplate mainCutDialog{"MAINCUTDIALOG", 438, 281, mainControls,

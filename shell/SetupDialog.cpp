@@ -29,6 +29,7 @@ constexpr CheckBox optionBoxes[] = {
     {setupid::noAudio, &Settings::saveNoAudio},
     {setupid::elementary, &Settings::saveNoAVPacketHeader},
     {setupid::fastScan, &Settings::fastBufferScan},
+    {setupid::cleanJoins, &Settings::assCleanJoins},
 };
 
 struct NumberEdit {

@@ -181,6 +181,16 @@ int closeFile(FileHandle h)
 
 bool openFileSize(FileHandle h, uint64_t* size) { return size && fileio::sizeOf(h, size); }
 
+bool openFileIdentity(FileHandle h, FileIdentity* identity)
+{
+    posix::FileStatus st;
+    if (!identity || !h || !posix::status(h->fd, &st)) return false;
+    identity->device = st.device;
+    identity->inode = st.inode;
+    identity->size = st.size;
+    return true;
+}
+
 uint64_t fileSize(const char* path, LogConsole& log)
 {
     int fd = path ? fileio::sysOpen(path, posix::flag::readOnly | posix::flag::nonBlocking, 0) : -1;

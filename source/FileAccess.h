@@ -33,6 +33,13 @@ int seekFile(FileHandle h, uint64_t offset, int origin);
 int closeFile(FileHandle h);
 // The real size of an open file; false when the system cannot give it.
 bool openFileSize(FileHandle h, uint64_t* size);
+// Which file an open handle reads: device and inode number, and its size now.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+};
+bool openFileIdentity(FileHandle h, FileIdentity* identity);
 
 // An open file that closes itself when its owner lets it go.
 struct FileCloser {

@@ -39,6 +39,10 @@ struct SourceStream {
     uint32_t vStartPts = 0;
     uint32_t vEndPts = 0;
     uint64_t scanEnd = 0;
+    // The file the scan read (known when scannedFile is set): a save checks that it
+    // still reads that one.
+    bool scannedFile = false;
+    FileIdentity scanned;
     GrowingArray<uint64_t> pktPos;
     int32_t pktCount = 0;
     GrowingArray<int32_t> cutPointPkt;

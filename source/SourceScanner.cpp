@@ -191,6 +191,7 @@ int SourceScan::run()
     startScanLog();
     reader_.seek(0);
     prepareSlot();
+    s_->scannedFile = openFileIdentity(reader_.handle(), &s_->scanned);
     if (!failed_ && !op_.cancelRequested()) readPackets();
     reader_.close();
     endScanLog();

@@ -27,7 +27,7 @@ protected:
     RunResult cli(std::string args)
     {
         if (size_t at = args.find('%'); at != std::string::npos) args.replace(at, 1, q(sample("clip.pva")));
-        return run("cd " + q(dir.path()) + " && " + q(binary("orvane-cli")) + " " + args);
+        return run("cd " + q(dir.path()) + " && " + q(binary("orvane-cli")) + " --set assCleanJoins=0 " + args);
     }
 };
 
@@ -101,7 +101,7 @@ TEST_F(CliCut, AnOutputLinkIsWrittenThrough)
     ASSERT_EQ(cli("cut -o plain.pva --add 0:0-3 %").status, 0);
     const uintmax_t size = fs::file_size(dir.file("plain.pva"));
     fs::create_symlink("/proc/self/fd/1", dir.file("L"));
-    RunResult piped = run("cd " + q(dir.path()) + " && { " + q(binary("orvane-cli")) + " cut -o L --add 0:0-3 " +
+    RunResult piped = run("cd " + q(dir.path()) + " && { " + q(binary("orvane-cli")) + " --set assCleanJoins=0 cut -o L --add 0:0-3 " +
                           q(sample("clip.pva")) + " | wc -c; }");
     EXPECT_EQ(piped.status, 0);
     EXPECT_GT(std::stoull(piped.out), size);   // the new PVA and the console lines
@@ -138,7 +138,7 @@ TEST_F(CliCut, InterruptedSaveLeavesTheEarlierFile)
     if (child == 0) {
         if (::chdir(dir.path().c_str()) != 0 || !std::freopen("/dev/null", "w", stdout)) ::_exit(100);
         const std::string bin = binary("orvane-cli");
-        ::execl(bin.c_str(), bin.c_str(), "cut", "-o", "out.pva", "--add", "0:0-123", rec.c_str(),
+        ::execl(bin.c_str(), bin.c_str(), "--set", "assCleanJoins=0", "cut", "-o", "out.pva", "--add", "0:0-123", rec.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(101);
     }

@@ -193,7 +193,8 @@ RunOutput runOnce(const SavedRun& r, const std::vector<Input>& in, const Scratch
     for (const Input& i : in) fs::create_hard_link(fs::path(store.path()) / i.name, dir / i.name);
 
     std::string args = r.args;
-    const std::string cli = q(binary("orvane-cli"));
+    // The outputs of the plain assembly and writer.
+    const std::string cli = q(binary("orvane-cli")) + " --set assCleanJoins=0";
     for (size_t at; (at = args.find("$CLI")) != std::string::npos;) args.replace(at, 4, cli);
     const RunResult result = run("cd " + q(dir.string()) + " && { " + cli + " " + args + "; }");
 

@@ -43,7 +43,12 @@ TEST_F(SettingsTest, WrittenFileHasElevenLinesInOrderAndReadsBack)
                              "splitPvaDstFile=1\nsaveNoAudio=1\nsaveNoAVPacketHeader=1\nassAudioPtsOffset=-40\n"
                              "assCompleteAPktEndOffset=250\nsplitPvaDstFileSizeMB=4\nfastBufferScan=0\n";
     ASSERT_EQ(read(text), 1);
-    EXPECT_EQ(textOf(live), text);
+    // The eleven as they were, then the keys added since, at their defaults.
+    EXPECT_EQ(live.assCleanJoins, 1);
+    EXPECT_EQ(textOf(live), text + "assCleanJoins=1\n");
+    ASSERT_EQ(read(text + "assCleanJoins=0\n"), 1);
+    EXPECT_EQ(live.assCleanJoins, 0);
+    EXPECT_EQ(textOf(live), text + "assCleanJoins=0\n");
     EXPECT_EQ(log->length(), 0);
 }
 

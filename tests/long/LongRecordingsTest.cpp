@@ -21,7 +21,7 @@ constexpr uint64_t fourGiB = uint64_t{1} << 32;
 
 std::string q(const std::string& s) { return "'" + s + "'"; }
 std::string recording(const std::string& name) { return std::string(ORVANE_LONG_DIR) + "/" + name; }
-RunResult cli(const std::string& args) { return run(q(binary("orvane-cli")) + " " + args); }
+RunResult cli(const std::string& args) { return run(q(binary("orvane-cli")) + " --set assCleanJoins=0 " + args); }
 
 struct Unit {
     int64_t unit = 0, first = 0, end = 0;

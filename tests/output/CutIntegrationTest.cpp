@@ -15,7 +15,10 @@ constexpr int64_t picture = 3600;   // 25 pictures a second in 90 kHz ticks
 constexpr int64_t audioFrame = 2160; // 1152 samples at 48 kHz
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
-RunResult cli(const std::string& args) { return run(quoted(binary("orvane-cli")) + " " + args); }
+RunResult cli(const std::string& args)
+{
+    return run(quoted(binary("orvane-cli")) + " --set assCleanJoins=0 " + args);
+}
 
 // What FFmpeg finds wrong in a file, less what its PVA reader says at the end of
 // every file: a bad sync word followed by an input/output error.

@@ -273,3 +273,40 @@ TEST(OutputFault, AnOutputDirectoryMovedDuringTheSaveKeepsNothingUnfinished)
 }
 
 } // namespace
+
+// A source that changed after its scan is never copied as if it were the one
+// indexed: overwritten during the save (the packets read after that are not the
+// ones scanned), cut short and grown again, or replaced by another file. Each
+// stops with a line that names the source and the position, and leaves the
+// earlier output as it was.
+TEST(OutputFault, ASourceThatChangedSinceItsScanIsNotCopied)
+{
+    FaultRig rig;
+    const std::vector<uint8_t> original = readBytes(rig.source);
+    const std::vector<uint8_t> noise(original.size(), 0x5A);
+
+    int writes = 0;
+    fileAccessProbe().afterWrite = [&] {
+        if (++writes != 1) return;
+        std::FILE* f = std::fopen(rig.source.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(noise.data(), 1, noise.size(), f);
+        std::fclose(f);
+    };
+    const std::string changed = rig.expectCleanFailure("a.pva", "ERROR: can't copy " + rig.source + "    at pos ");
+    EXPECT_NE(changed.find(": the packet there is not the one scanned (the file changed)\r\n"), std::string::npos)
+        << changed;
+    fileAccessProbe().afterWrite = nullptr;
+
+    // Cut short and grown again to its old size: the same file, not the same bytes.
+    testsupport::writeBytes(rig.source, original);
+    fs::resize_file(rig.source, 1000);
+    fs::resize_file(rig.source, original.size());
+    rig.expectCleanFailure("b.pva", "ERROR: can't copy " + rig.source + "    at pos ");
+
+    // Another file under the name, however much alike.
+    testsupport::writeBytes(rig.path("other.pva"), original);
+    fs::rename(rig.path("other.pva"), rig.source);
+    rig.expectCleanFailure("c.pva", "ERROR: can't read " + rig.source +
+                                        "    at pos 8: it is not the file that was scanned (replaced since)\r\n");
+}

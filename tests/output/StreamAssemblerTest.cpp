@@ -37,6 +37,7 @@ protected:
     {
         testsupport::recordShown(log, messages);
         ASSERT_TRUE(editor.ready());
+        settings.assCleanJoins = 0;   // the plain assembly; clean joins are tested on their own
     }
 
     // Loads `rec` into `slot` and replaces the cut list by the unit ranges given.

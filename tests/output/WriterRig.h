@@ -108,6 +108,8 @@ struct Rig {
     {
         log->attachWindow(nullptr, 1001);
         fileAccessProbe().reset();
+        // These tests pin the plain assembly and writer; clean joins have their own.
+        app->settings.assCleanJoins = 0;
     }
     // With `source` written to `name`, scanned, and all its units in the cut list.
     explicit Rig(const std::vector<uint8_t>& source, const std::string& name = "src.pva") : Rig()

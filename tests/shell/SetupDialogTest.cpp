@@ -125,6 +125,25 @@ TEST_F(SetupDialogTest, AnnulerDropsTheEditsAndSaveOptionsWritesTheFileAndStaysO
     EXPECT_EQ(app.settings.splitPvaDstFile, 1);
 }
 
+// "Raccords propres" shows assCleanJoins and goes into Orvane.ini after the eleven
+// keys; the file read back (as at the next start) gives it again.
+TEST_F(SetupDialogTest, TheCleanJoinsBoxIsStoredAfterTheElevenAndReadBack)
+{
+    EXPECT_FALSE(box(1069).checked) << "the rig runs with clean joins off";
+    for (int value : {1, 0}) {
+        dialog().click(1069);
+        EXPECT_EQ(box(1069).checked, value == 1);
+        dialog().click(1003);
+        EXPECT_EQ(app.settings.assCleanJoins, value);
+        const std::string text = readText(ini);
+        EXPECT_EQ(text.substr(text.find("fastBufferScan=")), "fastBufferScan=1\nassCleanJoins=" + std::to_string(value) + "\n");
+        Settings read;
+        read.assCleanJoins = 1 - value;
+        ASSERT_EQ(readSettingsFile(read, ini.c_str()), 1);
+        EXPECT_EQ(read.assCleanJoins, value);
+    }
+}
+
 TEST_F(SetupDialogTest, ACancelButtonRefreshesTheCopyAndItsFlagIsNotAppliedLater)
 {
     dialog().click(1066);

@@ -46,6 +46,7 @@ public:
         viewer.clock = &clock;
         viewer.running = true;
         clock.now = 1000;
+        app.settings.assCleanJoins = 0;
     }
 
     // Start-up with this command line; the loop ends when no message is left.

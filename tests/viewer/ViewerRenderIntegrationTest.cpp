@@ -31,7 +31,7 @@ protected:
         const auto units = cutPoints(clip, false);
         ASSERT_GT(units.size(), 4u);
         const std::string video = dir_->file("video.m2v");
-        const RunResult cut = run(q(binary("orvane-cli")) + " --set saveNoAVPacketHeader=1 --set saveNoAudio=1 cut -o " +
+        const RunResult cut = run(q(binary("orvane-cli")) + " --set assCleanJoins=0 --set saveNoAVPacketHeader=1 --set saveNoAudio=1 cut -o " +
                                   q(video) + " --add 0:0-" + std::to_string(units.size() - 1) + " " + q(clip));
         ASSERT_EQ(cut.status, 0) << cut.out << cut.err;
         frames_ = new YuvFrames(decodeWithFfmpeg(video));

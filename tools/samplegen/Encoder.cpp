@@ -14,15 +14,24 @@ namespace {
 
 // Broadcast-like MPEG-2: GOPs of 12 with 2 B pictures, open GOPs (ffmpeg's default),
 // no extra I pictures at scene changes, about 5 Mbit/s.
+std::string codingOptions(const EncodeSpec& spec)
+{
+    std::string flags;
+    if (spec.closedGop) flags += "+cgop";
+    if (spec.interlaced) flags += "+ilme+ildct";
+    if (flags.empty()) return "";
+    return " -flags " + flags + (spec.interlaced ? " -top 1" : "");
+}
+
 std::string videoArguments(const EncodeSpec& spec)
 {
     if (spec.small)
         return "-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v " + std::to_string(spec.pictures) +
-               " -an -c:v mpeg2video -pix_fmt yuv420p -q:v 31 -g 12 -bf 2 -sc_threshold 1000000000 -threads 2"
-               " -f mpeg2video";
+               " -an -c:v mpeg2video -pix_fmt yuv420p -q:v 31 -g 12 -bf 2 -sc_threshold 1000000000 -threads 2" +
+               codingOptions(spec) + " -f mpeg2video";
     return "-f lavfi -i testsrc2=size=720x576:rate=25 -frames:v " + std::to_string(spec.pictures) +
            " -an -c:v mpeg2video -pix_fmt yuv420p -b:v 5000k -minrate 4000k -maxrate 6000k -bufsize 1835008"
-           " -g 12 -bf 2 -sc_threshold 1000000000 -threads 2 -f mpeg2video";
+           " -g 12 -bf 2 -sc_threshold 1000000000 -threads 2" + codingOptions(spec) + " -f mpeg2video";
 }
 
 std::string audioArguments(const EncodeSpec& spec)

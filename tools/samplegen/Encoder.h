@@ -11,6 +11,8 @@ struct EncodeSpec {
     // 176 x 144 pictures at a low rate and mono sound at 32 kbit/s: long recordings
     // that take little disk.
     bool small = false;
+    bool closedGop = false;    // every GOP closed, as some encoders send them
+    bool interlaced = false;   // interlaced coding, top field first
 };
 
 struct EncodedFiles {

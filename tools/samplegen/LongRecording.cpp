@@ -28,7 +28,7 @@ int fail(const std::string& message)
 int makeLongRecording(const std::string& path, const std::string& encodeDir, const LongSpec& spec)
 {
     const auto started = std::chrono::steady_clock::now();
-    const EncodeSpec sourceSpec{1500, 60, spec.small};
+    const EncodeSpec sourceSpec{1500, 60, spec.small, spec.closedGop, spec.interlaced};
     const size_t payload = std::clamp<size_t>(spec.payload, 32, maxPayload);
     EncodedFiles files = encodedFiles(encodeDir, sourceSpec);
     // The packet size joined the parameters later: the default keeps the old names.
@@ -44,11 +44,12 @@ int makeLongRecording(const std::string& path, const std::string& encodeDir, con
     if (!ensureEncoded(encodeDir, sourceSpec, files, error) || !loadRecording(files, rec, error)) return fail(error);
     const VideoStream& v = rec.video;
 
-    // GOP 0 is the closed one the encode starts with; after it the complete GOPs of 12
-    // pictures (not the short last one) are repeated in turn.
+    // GOP 0 is the closed one the encode starts with; after it the complete GOPs (12
+    // pictures, 10 when closed; not the short last one) are repeated in turn.
     std::vector<size_t> cycle;
+    const size_t gopLength = v.gopStarts.size() > 2 ? v.gopStarts[2] - v.gopStarts[1] : 12;
     for (size_t g = 1; g + 1 < v.gopStarts.size(); ++g) {
-        if (v.gopStarts[g + 1] - v.gopStarts[g] == 12) cycle.push_back(g);
+        if (v.gopStarts[g + 1] - v.gopStarts[g] == gopLength) cycle.push_back(g);
     }
     if (cycle.empty()) return fail("the encode has no complete GOP to repeat");
     auto gopEnd = [&](size_t g) { return g + 1 < v.gopStarts.size() ? v.gopStarts[g + 1] : v.pictures.size(); };

@@ -10,6 +10,8 @@ struct LongSpec {
     uint64_t startPts = 360000000;
     size_t payload = 6136;      // the largest payload of a packet
     bool small = false;         // the small, low-rate encode (see EncodeSpec)
+    bool closedGop = false;     // closed GOPs (see EncodeSpec)
+    bool interlaced = false;    // interlaced coding (see EncodeSpec)
 };
 
 // A long recording made from the GOPs of the 60-second encode (cached in encodeDir),

@@ -20,10 +20,12 @@ const char* const usage =
     "      the standard set of sample recordings (clip.pva, rec60.pva and damaged\n"
     "      variants), each with NAME.info and NAME.packets; files whose parameters\n"
     "      did not change are kept\n"
-    "  pva-samplegen long SIZE_MIB OUT.pva [--start-pts N] [--payload N] [--small] [--cache DIR]\n"
+    "  pva-samplegen long SIZE_MIB OUT.pva [--start-pts N] [--payload N] [--small] [--closed-gop]\n"
+    "                [--interlaced] [--cache DIR]\n"
     "      a recording of about SIZE_MIB MiB (any size the disk holds: 4 GiB and more\n"
     "      too) made by repeating the GOPs of the 60-second encode, with OUT.pva.info\n"
-    "  pva-samplegen record SECONDS OUT.pva [--start-pts N] [--payload N] [--small] [--cache DIR]\n"
+    "  pva-samplegen record SECONDS OUT.pva [--start-pts N] [--payload N] [--small] [--closed-gop]\n"
+    "                [--interlaced] [--cache DIR]\n"
     "      the same for a duration (rounded up to whole GOPs)\n"
     "options:\n"
     "  --start-pts N   decode time of the first picture in 90 kHz ticks (default 360000000)\n"
@@ -31,6 +33,8 @@ const char* const usage =
     "                  packets give the packet count of a recording at a higher rate\n"
     "  --small         176 x 144 pictures at a low rate and mono sound: a long\n"
     "                  recording in little room\n"
+    "  --closed-gop    closed GOPs (long and record)\n"
+    "  --interlaced    interlaced coding, top field first (long and record)\n"
     "  --cache DIR     where the encoded elementary streams are kept (default: the\n"
     "                  output directory)\n"
     "The ffmpeg program encodes the pictures and the sound; it must be on PATH.\n";
@@ -73,7 +77,7 @@ int main(int argc, char** argv)
     std::string cache;
     unsigned long long startPts = 360000000;
     unsigned long long payload = 6136;
-    bool small = false;
+    bool small = false, closedGop = false, interlaced = false;
     std::vector<const char*> positional;
     for (int i = 2; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--cache") && i + 1 < argc) {
@@ -84,6 +88,10 @@ int main(int argc, char** argv)
             if (!parseNumber(argv[++i], 6136, payload) || payload < 32) return badUsage("bad --payload");
         } else if (!std::strcmp(argv[i], "--small")) {
             small = true;
+        } else if (!std::strcmp(argv[i], "--closed-gop")) {
+            closedGop = true;
+        } else if (!std::strcmp(argv[i], "--interlaced")) {
+            interlaced = true;
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
             return badUsage("unknown option");
         } else {
@@ -105,6 +113,8 @@ int main(int argc, char** argv)
         spec.startPts = startPts;
         spec.payload = payload;
         spec.small = small;
+        spec.closedGop = closedGop;
+        spec.interlaced = interlaced;
         if (mode == "long") {
             if (!parseNumber(positional[0], 1ull << 30, amount) || amount == 0) return badUsage("bad SIZE_MIB");
             spec.targetBytes = amount << 20;

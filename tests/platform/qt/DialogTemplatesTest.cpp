@@ -106,6 +106,7 @@ const Expected setupControls[] = {
     {1057, ControlKind::groupBox, ""},
     {65535, ControlKind::groupBox, ""},
     {65535, ControlKind::groupBox, ""},
+    {1069, ControlKind::checkBox, "Raccords propres"},
 };
 
 template <size_t N>

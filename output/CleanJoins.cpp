@@ -1,0 +1,610 @@
+#include "output/CleanJoins.h"
+
+#include "core/LogConsole.h"
+#include "cut/CutEditor.h"
+#include "source/FileAccess.h"
+#include "source/PacketWalker.h"
+#include "source/SourceAnalyser.h"
+#include "source/VideoPictures.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace {
+
+constexpr uint32_t startOffsetTicks = 45000;   // the new PVA starts half a second in
+constexpr uint32_t defaultPictureTicks = 3600;
+constexpr uint32_t defaultAudioFrameTicks = 2160;   // 1152 samples at 48 kHz
+// How far around a range its sound is looked for, and how much of a source is read
+// at most to find the pictures at one end of a range.
+constexpr int64_t audioSearchPackets = 600;
+constexpr int64_t regionPacketsMost = 4000;
+constexpr uint64_t regionBytesMost = 16u << 20;
+
+// a is later than (or at) b on the 32-bit time line.
+bool notBefore(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) >= 0; }
+
+uint32_t pictureTicks(uint8_t frameRateCode)
+{
+    // 90 kHz ticks per picture: 23.976, 24, 25, 29.97, 30, 50, 59.94, 60.
+    static constexpr uint32_t ticks[] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
+    return frameRateCode >= 1 && frameRateCode <= 8 ? ticks[frameRateCode] : defaultPictureTicks;
+}
+
+int32_t picturesPerSecond(uint8_t frameRateCode)
+{
+    static constexpr int32_t rate[] = {25, 24, 24, 25, 30, 30, 50, 60, 60};
+    return frameRateCode <= 8 ? rate[frameRateCode] : 25;
+}
+
+int64_t timeCodePictures(uint32_t tc, int32_t fps)
+{
+    const int64_t h = (tc >> 19) & 31, m = (tc >> 13) & 63, s = (tc >> 6) & 63, p = tc & 63;
+    return ((h * 60 + m) * 60 + s) * fps + p;
+}
+
+bool isAudioPesStart(const SourceStream& src, int64_t j)
+{
+    const PvaPacketHeader& h = src.pktHeader[j];
+    return h.streamId == pvaStreamAudio && (h.flags & pvaFlagPts) != 0;
+}
+
+bool isVideo(const SourceStream& src, int64_t j) { return src.pktHeader[j].streamId == pvaStreamVideo; }
+
+// What becomes of a video packet at the end of a range.
+struct Rewrite {
+    bool drop = false;
+    uint8_t flags = 0;
+    std::vector<uint8_t> payload;
+};
+
+// The pictures at one end of a range, read from the source.
+struct Region {
+    // Packets of the region that do not go out as they are, by packet number.
+    std::map<int64_t, Rewrite> rewrites;
+    bool read = false;
+    uint32_t droppedPictures = 0;
+    bool hasGop = false;
+    uint32_t gopTimeCode = 0;   // of the range's first GOP, as in the source
+    bool hasSequence = false;
+    uint8_t frameRateCode = 0;
+    bool hasFirstPts = false;
+    uint32_t firstPts = 0;      // source PTS of the first picture shown
+};
+
+struct RegionRules {
+    bool dropLeadingBytes = false;   // bytes before the first header belong to a picture before the range
+    bool cleanFirstGop = false;      // leave out the leading B pictures of an open first GOP
+    uint64_t outsideFrom = UINT64_MAX;   // pictures whose start code lies at or after this offset are not the range's
+};
+
+// Reads packets a..b of the source and works out what of their video goes out.
+Region readRegion(const SourceStream& src, int64_t a, int64_t b, const RegionRules& rules)
+{
+    Region region;
+    if (a > b || b - a > regionPacketsMost) return region;
+    const uint64_t from = src.pktPos[a];
+    const uint64_t to = src.pktPos[b] + pvaHeaderSize + src.pktHeader[b].length;
+    if (to <= from || to - from > regionBytesMost) return region;
+    std::vector<uint8_t> bytes(static_cast<size_t>(to - from));
+    OwnedFile file(openFile(src.fileName.c_str(), "rb"));
+    if (!file || seekFile(file.get(), from, 0) != 0) return region;
+    if (readFile(bytes.data(), 1, static_cast<uint32_t>(bytes.size()), file.get()) != bytes.size()) return region;
+    // What was read must be the packets of the index.
+    for (int64_t j = a; j <= b; ++j) {
+        const uint8_t* h = bytes.data() + (src.pktPos[j] - from);
+        const PvaPacketHeader got = readPacketHeader(h);
+        const PvaPacketHeader& want = src.pktHeader[j];
+        if (!hasAvSync(h) || got.streamId != want.streamId || got.flags != want.flags || got.length != want.length)
+            return region;
+    }
+    region.read = true;
+
+    PacketWalker walker(bytes.data(), bytes.size(), from);
+    VideoPictures vp;
+    vp.read(walker, from);
+    const std::vector<VideoPicture>& pictures = vp.pictures();
+    const std::vector<VideoPacket>& packets = vp.packets();
+    if (pictures.empty()) return region;
+    std::vector<uint8_t> stream = vp.stream();
+    std::vector<uint8_t> keep(stream.size(), 1);
+    std::vector<uint8_t> touched(stream.size(), 0);
+    auto clear = [&](size_t x, size_t y) {
+        for (size_t k = x; k < y && k < keep.size(); ++k) keep[k] = 0;
+    };
+    auto patch = [&](size_t at, uint8_t value) {
+        if (at < stream.size() && stream[at] != value) {
+            stream[at] = value;
+            touched[at] = 1;
+        }
+    };
+
+    if (rules.dropLeadingBytes) clear(0, pictures.front().begin);
+    const VideoPicture& first = pictures.front();
+    if (first.sequence >= 0) {
+        region.hasSequence = true;
+        region.frameRateCode = vp.sequences()[static_cast<size_t>(first.sequence)].frameRate;
+    }
+    const int32_t fps = picturesPerSecond(region.frameRateCode);
+    if (first.gop >= 0 && first.gopHeader) {
+        const VideoGop& gop = vp.gops()[static_cast<size_t>(first.gop)];
+        region.hasGop = true;
+        region.gopTimeCode = gop.header.timeCode();
+        if (rules.cleanFirstGop && first.codingType == pictureTypeI && !gop.header.closedGop()) {
+            size_t k = 1;
+            while (k < pictures.size() && pictures[k].gop == first.gop && pictures[k].codingType == pictureTypeB
+                   && pictures[k].temporalReference < first.temporalReference) {
+                clear(pictures[k].begin, pictures[k].end);
+                ++k;
+            }
+            const uint32_t dropped = static_cast<uint32_t>(k - 1);
+            region.droppedPictures = dropped;
+            // The GOP is closed now and starts with the I picture: its time code moves on
+            // to that picture, its temporal references down by the pictures left out.
+            if (gop.at + 7 < stream.size()) {
+                uint32_t word = gop.header.word;
+                word |= 1u << 6;
+                word &= ~(1u << 5);
+                if (dropped > 0) word = (shiftTimeCode(word >> 7, static_cast<int32_t>(dropped), fps) << 7) | (word & 0x7F);
+                for (int i = 0; i < 4; ++i) patch(gop.at + 4 + i, static_cast<uint8_t>(word >> (24 - 8 * i)));
+            }
+            if (dropped > 0) {
+                for (const VideoPicture& p : pictures) {
+                    if (p.gop != first.gop || p.picture + 5 >= stream.size()) continue;
+                    if (p.temporalReference < dropped) continue;   // one of those left out
+                    const uint16_t tr = static_cast<uint16_t>(p.temporalReference - dropped);
+                    patch(p.picture + 4, static_cast<uint8_t>(tr >> 2));
+                    patch(p.picture + 5, static_cast<uint8_t>((stream[p.picture + 5] & 0x3F) | ((tr & 3) << 6)));
+                }
+            }
+        }
+    }
+    for (const VideoPicture& p : pictures)
+        if (p.packet >= rules.outsideFrom) clear(p.begin, p.end);
+
+    // The packet each picture's time stamp comes from: the first picture whose start
+    // code lies in a packet with a time stamp.
+    std::vector<size_t> firstPictureOf(packets.size(), SIZE_MAX);
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        const size_t pk = vp.packetOf(pictures[k].picture + 3);
+        if (pk < packets.size() && firstPictureOf[pk] == SIZE_MAX) firstPictureOf[pk] = k;
+    }
+    for (size_t pk = 0; pk < packets.size(); ++pk) {
+        const size_t k = firstPictureOf[pk];
+        if (k == SIZE_MAX || !packets[pk].hasPts || !keep[pictures[k].picture]) continue;
+        if (!region.hasFirstPts || !notBefore(packets[pk].pts, region.firstPts)) region.firstPts = packets[pk].pts;
+        region.hasFirstPts = true;
+    }
+
+    // Packets whose bytes changed or went: their new payload, or nothing.
+    int64_t j = a;
+    for (size_t pk = 0; pk < packets.size(); ++pk) {
+        while (j <= b && src.pktPos[j] < packets[pk].offset) ++j;
+        if (j > b || src.pktPos[j] != packets[pk].offset) continue;
+        const size_t sb = packets[pk].streamBegin;
+        const size_t se = pk + 1 < packets.size() ? packets[pk + 1].streamBegin : stream.size();
+        bool changed = false, anyKept = false;
+        for (size_t x = sb; x < se; ++x) {
+            if (!keep[x] || touched[x]) changed = true;
+            if (keep[x]) anyKept = true;
+        }
+        if (!changed) continue;
+        Rewrite rw;
+        if (!anyKept) {
+            rw.drop = true;
+        } else {
+            const uint8_t flags = src.pktHeader[j].flags;
+            const size_t k = firstPictureOf[pk];
+            const bool ptsKept = packets[pk].hasPts && k != SIZE_MAX && keep[pictures[k].picture];
+            rw.flags = static_cast<uint8_t>((flags & ~(pvaFlagPts | 3u)) | (ptsKept ? pvaFlagPts : 0));
+            if (ptsKept) {
+                const uint8_t* payload = bytes.data() + (packets[pk].offset - from) + pvaHeaderSize;
+                rw.payload.assign(payload, payload + 4);
+            }
+            for (size_t x = sb; x < se; ++x)
+                if (keep[x]) rw.payload.push_back(stream[x]);
+        }
+        region.rewrites[j] = std::move(rw);
+    }
+    return region;
+}
+
+// The frames of an MPEG audio PES packet that lies wholly in one AV packet.
+struct AudioFrames {
+    size_t dataAt = 0;                 // payload offset of the first frame
+    std::vector<uint32_t> offsets;     // payload offset of each frame
+    uint32_t ticks = 0;                // one frame's time
+};
+
+// A frame header's length in bytes and its time in ticks; false when it is none.
+bool audioFrameAt(const uint8_t* h, size_t left, uint32_t& bytes, uint32_t& ticks)
+{
+    if (left < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+    const int version = (h[1] >> 3) & 3;   // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const int rateIndex = h[2] >> 4, srIndex = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
+    if (version == 1 || layer == 4 || rateIndex == 0 || rateIndex == 15 || srIndex == 3) return false;
+    static constexpr int kbit[2][3][15] = {
+        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static constexpr int rates[3] = {44100, 48000, 32000};
+    const bool mpeg1 = version == 3;
+    const int rate = rates[srIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int bitRate = kbit[mpeg1 ? 0 : 1][layer - 1][rateIndex] * 1000;
+    int samples;
+    if (layer == 1) {
+        bytes = static_cast<uint32_t>((12 * bitRate / rate + padding) * 4);
+        samples = 384;
+    } else {
+        const int perSlot = layer == 3 && !mpeg1 ? 72 : 144;
+        bytes = static_cast<uint32_t>(perSlot * bitRate / rate + padding);
+        samples = layer == 3 && !mpeg1 ? 576 : 1152;
+    }
+    ticks = static_cast<uint32_t>((int64_t{samples} * 90000 + rate / 2) / rate);
+    return bytes >= 4;
+}
+
+// The frames of a PES packet held whole in `payload`; none when it does not parse.
+AudioFrames audioFramesOf(const std::vector<uint8_t>& payload)
+{
+    AudioFrames f;
+    if (payload.size() < 9 || payload[0] != 0 || payload[1] != 0 || payload[2] != 1) return f;
+    const size_t pesEnd = 6 + ((size_t{payload[4]} << 8) | payload[5]);
+    if (pesEnd != payload.size()) return f;
+    f.dataAt = 9 + payload[8];
+    for (size_t at = f.dataAt; at < payload.size();) {
+        uint32_t bytes = 0, ticks = 0;
+        if (!audioFrameAt(payload.data() + at, payload.size() - at, bytes, ticks) || at + bytes > payload.size()
+            || (f.ticks != 0 && ticks != f.ticks)) {
+            f.offsets.clear();
+            return f;
+        }
+        f.ticks = ticks;
+        f.offsets.push_back(static_cast<uint32_t>(at));
+        at += bytes;
+    }
+    return f;
+}
+
+bool readPayload(const SourceStream& src, int64_t j, std::vector<uint8_t>& payload)
+{
+    const PvaPacketHeader& want = src.pktHeader[j];
+    std::vector<uint8_t> bytes(pvaHeaderSize + want.length);
+    OwnedFile file(openFile(src.fileName.c_str(), "rb"));
+    if (!file || seekFile(file.get(), src.pktPos[j], 0) != 0) return false;
+    if (readFile(bytes.data(), 1, static_cast<uint32_t>(bytes.size()), file.get()) != bytes.size()) return false;
+    const PvaPacketHeader got = readPacketHeader(bytes.data());
+    if (!hasAvSync(bytes.data()) || got.streamId != want.streamId || got.flags != want.flags || got.length != want.length)
+        return false;
+    payload.assign(bytes.begin() + pvaHeaderSize, bytes.end());
+    return true;
+}
+
+// The list entries that are assembled: all, or the selected ones.
+struct EntryRange {
+    int32_t first = 0;
+    int32_t last = -1;
+};
+
+EntryRange entriesToAssemble(const CutList& list, int selectionOnly)
+{
+    if (selectionOnly != 1) return {0, list.count - 1};
+    if (list.selStart < 0 || list.selEnd < 0) return {};
+    return {list.selStart, std::min(list.selEnd, list.count - 1)};
+}
+
+// A run of units that follow each other in one source: packets first .. end - 1.
+struct Range {
+    int32_t source;
+    int32_t entry;   // its first list entry
+    int64_t first;
+    int64_t end;
+};
+
+class CleanAssembly {
+public:
+    CleanAssembly(CutEditor& editor, CleanJoinPlan& plan)
+        : editor_(editor), list_(editor.packetList), settings_(editor.app.settings), plan_(plan),
+          calc_(settings_.assCalcNewPts == 1),
+          videoPtsOffset_((500u - static_cast<uint32_t>(settings_.assAudioPtsOffset)) * 90u)
+    {}
+
+    void add(const Range& range);
+
+private:
+    bool append(int32_t s, int64_t j, bool video, uint32_t ptsDelta = 0);
+    bool takePartOfPes(int32_t s, const SourceStream& src, int64_t j, uint32_t audioFrom, uint32_t audioUntil,
+                       uint32_t audioOffset, bool& taking);
+    uint32_t audioDuration(const SourceStream& src, int64_t j);
+    uint32_t lastShownPts(const SourceStream& src, const Range& r, uint32_t fallback) const;
+
+    CutEditor& editor_;
+    NewPvaPacketList& list_;
+    const Settings& settings_;
+    CleanJoinPlan& plan_;
+    const bool calc_;
+    bool started_ = false;
+    bool full_ = false;
+    uint32_t videoPtsOffset_;
+    uint32_t previousLastPts_ = 0;   // new PTS of the last picture shown so far
+    uint32_t previousPictureTicks_ = defaultPictureTicks;
+    bool audioEndKnown_ = false;
+    uint32_t audioEnd_ = 0;          // where the sound so far ends, on the new time line
+    uint32_t lastAudioDuration_ = defaultAudioFrameTicks;
+    int64_t timeCodeNext_ = 0;       // the time code, in pictures, the next range's first GOP gets
+    bool timeCodeKnown_ = false;
+};
+
+bool CleanAssembly::append(int32_t s, int64_t j, bool video, uint32_t ptsDelta)
+{
+    const SourceStream& src = editor_.app.sources[s];
+    // Past the limit, or without memory, packets are only counted: the writer then
+    // says how many did not fit and saves nothing.
+    const bool room = !full_ && list_.numOfAVpkt < editor_.app.limits.newPvaPackets - 1;
+    if (!room || !list_.reserve(size_t{list_.numOfAVpkt} + 1)) {
+        if (room) editor_.app.log.write("ERROR: OUT OF MEMORY\n", 1);
+        full_ = true;
+        ++list_.refusedPackets;
+        return false;
+    }
+    const uint32_t k = list_.numOfAVpkt++;
+    list_.source[k] = s;
+    list_.packet[k] = static_cast<uint32_t>(j);
+    if (video)
+        list_.newVideoPts[k] = calc_ ? src.vPts[j] + videoPtsOffset_ : src.vPts[j];
+    else
+        list_.newAudioPts[k] = ptsDelta + (calc_ ? src.aPts[j] + videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset)
+                                                 : src.aPts[j]);
+    return true;
+}
+
+// The time one audio PES packet plays: up to the next one of its source.
+uint32_t CleanAssembly::audioDuration(const SourceStream& src, int64_t j)
+{
+    const int64_t last = std::min<int64_t>(src.pktCount - 1, j + 200);
+    for (int64_t k = j + 1; k <= last; ++k) {
+        if (!isAudioPesStart(src, k)) continue;
+        const uint32_t d = src.aPts[k] - src.aPts[j];
+        if (d > 0 && d < ptsTicksPerSecond) lastAudioDuration_ = d;
+        break;
+    }
+    return lastAudioDuration_;
+}
+
+// The frames of PES packet j that start within [audioFrom, audioUntil) and not
+// before the sound so far ends, as a packet of their own. False (nothing done)
+// when the packet is not one whole PES packet of whole frames, or all its frames
+// or none would be taken anyway.
+bool CleanAssembly::takePartOfPes(int32_t s, const SourceStream& src, int64_t j, uint32_t audioFrom,
+                                  uint32_t audioUntil, uint32_t audioOffset, bool& taking)
+{
+    std::vector<uint8_t> payload;
+    if (!readPayload(src, j, payload) || payload.size() < 14) return false;
+    const AudioFrames f = audioFramesOf(payload);
+    const size_t n = f.offsets.size();
+    if (n < 2) return false;
+    size_t first = n, last = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const uint32_t t = src.aPts[j] + static_cast<uint32_t>(k) * f.ticks;
+        const bool in = notBefore(t, audioFrom) && !notBefore(t, audioUntil)
+            && (!audioEndKnown_ || notBefore(t + audioOffset, audioEnd_));
+        if (!in) continue;
+        first = std::min(first, k);
+        last = k;
+    }
+    if (first == 0 && last == n - 1) return false;
+    taking = false;   // its continuation packets, if any, are not this one's
+    if (first == n) return true;
+    const uint32_t begin = f.offsets[first];
+    const uint32_t end = last + 1 < n ? f.offsets[last + 1] : static_cast<uint32_t>(payload.size());
+    std::vector<uint8_t> part(payload.begin(), payload.begin() + static_cast<long>(f.dataAt));
+    part.insert(part.end(), payload.begin() + begin, payload.begin() + end);
+    const size_t pesLength = part.size() - 6;
+    part[4] = static_cast<uint8_t>(pesLength >> 8);
+    part[5] = static_cast<uint8_t>(pesLength);
+    const uint32_t delta = static_cast<uint32_t>(first) * f.ticks;
+    if (!append(s, j, false, delta)) return true;
+    plan_.rewrites.push_back({list_.numOfAVpkt - 1, src.pktHeader[j].flags, std::move(part)});
+    audioEnd_ = src.aPts[j] + delta + audioOffset + static_cast<uint32_t>(last + 1 - first) * f.ticks;
+    audioEndKnown_ = true;
+    return true;
+}
+
+// The source PTS of the range's last picture shown: the latest time stamp of its last GOP.
+uint32_t CleanAssembly::lastShownPts(const SourceStream& src, const Range& r, uint32_t fallback) const
+{
+    bool found = false;
+    uint32_t latest = fallback;
+    for (int64_t j = r.end - 1; j >= r.first; --j) {
+        const PvaPacketHeader& h = src.pktHeader[j];
+        if (h.streamId != pvaStreamVideo) continue;
+        if ((h.flags & pvaFlagPts) != 0 && (!found || notBefore(src.vPts[j], latest))) {
+            latest = src.vPts[j];
+            found = true;
+        }
+        if (src.picType[j] == pictureTypeI) break;
+    }
+    return found && notBefore(latest, fallback) ? latest : fallback;
+}
+
+void CleanAssembly::add(const Range& r)
+{
+    const SourceStream& src = editor_.app.sources[r.source];
+    const int64_t lastPacket = src.pktCount - 1;
+    const uint64_t outside = r.end <= lastPacket ? src.pktPos[r.end] : UINT64_MAX;
+
+    // The pictures of the range's first GOP, up to the packet of the next I picture.
+    int64_t headEnd = r.first + 1;
+    while (headEnd < r.end && src.picType[headEnd] != pictureTypeI) ++headEnd;
+    headEnd = std::min(headEnd, lastPacket);
+    RegionRules headRules;
+    headRules.dropLeadingBytes = true;
+    headRules.cleanFirstGop = true;
+    if (headEnd >= r.end) headRules.outsideFrom = outside;
+    Region head = readRegion(src, r.first, headEnd, headRules);
+    if (!head.read) head = Region{};
+
+    // The end: the range's last picture may end in the packet where the next begins.
+    Region tail;
+    if (outside != UINT64_MAX && headEnd < r.end) {
+        RegionRules tailRules;
+        tailRules.outsideFrom = outside;
+        tail = readRegion(src, std::max(headEnd + 1, r.end - 1), r.end, tailRules);
+    }
+
+    const uint32_t ticks = head.hasSequence ? pictureTicks(head.frameRateCode) : previousPictureTicks_;
+    const uint32_t firstPts = head.hasFirstPts ? head.firstPts - src.vStartPts : src.vPts[r.first];
+    const uint32_t lastPts = lastShownPts(src, r, firstPts);
+
+    if (calc_) {
+        if (!started_) {
+            // As the plain assembly: entry 0 keeps its source's time base.
+            if (r.entry != 0) videoPtsOffset_ -= firstPts;
+        } else {
+            videoPtsOffset_ = previousLastPts_ + previousPictureTicks_ - firstPts;
+        }
+    }
+    const uint32_t audioOffset = videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset);
+
+    // GOP time codes run on: the first GOP of the range comes right after the
+    // pictures before it.
+    const int32_t fps = picturesPerSecond(head.frameRateCode);
+    TimeCodeShift shift;
+    shift.firstEntry = list_.numOfAVpkt;
+    shift.picturesPerSecond = fps;
+    if (head.hasGop) {
+        const int64_t own = timeCodePictures(head.gopTimeCode, fps) + head.droppedPictures;
+        if (timeCodeKnown_) {
+            const int64_t day = int64_t{24} * 3600 * fps;
+            int64_t d = (timeCodeNext_ - own) % day;
+            shift.pictures = static_cast<int32_t>(d);
+            timeCodeNext_ = own + d;
+        } else {
+            timeCodeNext_ = own;
+        }
+        timeCodeKnown_ = true;
+        timeCodeNext_ += (lastPts - firstPts) / ticks + 1;
+    }
+    if (plan_.timeCodes.empty() || plan_.timeCodes.back().pictures != shift.pictures) plan_.timeCodes.push_back(shift);
+
+    // The sound that belongs to the range's pictures, in whole PES packets: from the
+    // first that starts with the first picture shown (and not before the sound so
+    // far ends) up to the last that starts before the range's time is over.
+    const uint32_t audioFrom = firstPts;
+    const uint32_t audioUntil = lastPts + ticks;
+    int64_t lo = r.first;
+    for (int64_t j = r.first - 1; j >= 0 && r.first - j <= audioSearchPackets; --j) {
+        lo = j;
+        if (isAudioPesStart(src, j) && !notBefore(src.aPts[j], audioFrom - startOffsetTicks)) break;
+    }
+    int64_t hi = r.end - 1;
+    for (int64_t j = r.end; j <= lastPacket && j - r.end <= audioSearchPackets; ++j) {
+        hi = j;
+        if (isAudioPesStart(src, j) && notBefore(src.aPts[j], audioUntil)) break;
+    }
+
+    bool taking = false;
+    for (int64_t j = lo; j <= hi; ++j) {
+        if (isVideo(src, j)) {
+            const bool inside = j >= r.first && j < r.end;
+            const Region* from = tail.rewrites.count(j) ? &tail : head.rewrites.count(j) ? &head : nullptr;
+            if (!inside && !(from && j == r.end)) continue;
+            if (from) {
+                const Rewrite& rw = from->rewrites.at(j);
+                if (rw.drop) continue;
+                if (append(r.source, j, true)) plan_.rewrites.push_back({list_.numOfAVpkt - 1, rw.flags, rw.payload});
+            } else {
+                append(r.source, j, true);
+            }
+        } else if (src.pktHeader[j].streamId == pvaStreamAudio) {
+            if (isAudioPesStart(src, j)) {
+                const uint32_t at = src.aPts[j] + audioOffset;
+                const uint32_t duration = audioDuration(src, j);
+                // A PES packet of several frames that reaches over an edge of the range
+                // (or under the sound before) gives the frames that belong here.
+                auto inside = [duration](uint32_t t, uint32_t x) { return x - t > 0 && x - t < duration; };
+                const bool edge = inside(src.aPts[j], audioFrom) || inside(src.aPts[j], audioUntil)
+                    || (audioEndKnown_ && inside(at, audioEnd_));
+                if (edge && takePartOfPes(r.source, src, j, audioFrom, audioUntil, audioOffset, taking)) continue;
+                taking = notBefore(src.aPts[j], audioFrom) && !notBefore(src.aPts[j], audioUntil)
+                    && (!audioEndKnown_ || notBefore(at, audioEnd_));
+                if (taking) {
+                    audioEnd_ = at + duration;
+                    audioEndKnown_ = true;
+                }
+            }
+            if (taking) append(r.source, j, false);
+        }
+    }
+
+    previousLastPts_ = lastPts + videoPtsOffset_;
+    previousPictureTicks_ = ticks;
+    started_ = true;
+}
+
+} // namespace
+
+uint32_t shiftTimeCode(uint32_t tc, int32_t pictures, int32_t fps)
+{
+    if (fps <= 0) fps = 25;
+    const int64_t day = int64_t{24} * 3600 * fps;
+    int64_t n = (timeCodePictures(tc, fps) + pictures) % day;
+    if (n < 0) n += day;
+    const uint32_t p = static_cast<uint32_t>(n % fps);
+    n /= fps;
+    const uint32_t s = static_cast<uint32_t>(n % 60), m = static_cast<uint32_t>((n / 60) % 60),
+                   h = static_cast<uint32_t>(n / 3600);
+    return (tc & (1u << 24)) | (h << 19) | (m << 13) | (tc & (1u << 12)) | (s << 6) | p;
+}
+
+void shiftGopTimeCodes(uint8_t* data, uint32_t length, int32_t pictures, int32_t fps)
+{
+    if (pictures == 0) return;
+    forEachHeaderInBlock(
+        data, length,
+        [&](uint32_t p, const GopHeader& gop) {
+            const uint32_t word = (shiftTimeCode(gop.timeCode(), pictures, fps) << 7) | (gop.word & 0x7F);
+            for (int i = 0; i < 4; ++i) data[p + 4 + i] = static_cast<uint8_t>(word >> (24 - 8 * i));
+        },
+        [](uint32_t, const PictureHeader&) {});
+}
+
+int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+{
+    NewPvaPacketList& packets = editor.packetList;
+    packets.numOfAVpkt = 0;
+    packets.refusedPackets = 0;
+    plan.clear();
+    if (!editor.ready()) return -1;
+    const CutList& list = editor.currentList();
+    if (list.count == 0) return 0;
+
+    const EntryRange entries = entriesToAssemble(list, selectionOnly);
+    CleanAssembly assembly(editor, plan);
+    bool open = false;
+    Range range{};
+    for (int32_t i = entries.first; i <= entries.last; ++i) {
+        const SourceStream* src = editor.app.usableSource(list.source[i]);
+        const bool usable = src && list.firstPacket[i] >= 0 && list.firstPacket[i] < list.endPacket[i]
+            && list.endPacket[i] <= src->pktCount;
+        if (!usable) {
+            if (open) assembly.add(range);
+            open = false;
+            continue;
+        }
+        if (open && range.source == list.source[i] && range.end == list.firstPacket[i]) {
+            range.end = list.endPacket[i];
+            continue;
+        }
+        if (open) assembly.add(range);
+        range = Range{list.source[i], i, list.firstPacket[i], list.endPacket[i]};
+        open = true;
+    }
+    if (open) assembly.add(range);
+    return 1;
+}
