@@ -45,7 +45,13 @@ ViewerServer::ViewerServer(Handler handler) : handler_(std::move(handler))
     clock_.start();
 }
 
-ViewerServer::~ViewerServer() { close(); }
+ViewerServer::~ViewerServer()
+{
+    close();
+    // The connections go with the server; they must not call back into what is gone.
+    for (const auto& client : clients_) client.first->disconnect(this);
+    clients_.clear();
+}
 
 bool ViewerServer::listen(const qt::ViewerEndpoint& endpoint, std::string& error)
 {
