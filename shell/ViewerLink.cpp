@@ -62,7 +62,9 @@ int ViewerLink::sendFileAndPosition(uint64_t mainWindow)
 {
     if (editor_.sourceCount() == 0) return 1;
     clock_.sleepMs(200);
-    channel_.send(viewerFileMessage(editor_.currentSourceName(), mainWindow));
+    // A viewer that did not take the file would not answer the position either: the
+    // window is not held for it.
+    if (!channel_.send(viewerFileMessage(editor_.currentSourceName(), mainWindow))) return 1;
     clock_.sleepMs(600);
     channel_.send(viewerMessage(platform::viewerMessagePosition, 0, editor_.currentFilePosition()));
     clock_.sleepMs(200);
@@ -73,8 +75,7 @@ int ViewerLink::notifyViewerFileChange()
 {
     startFailed_ = false;
     clock_.sleepMs(200);
-    channel_.send(viewerMessage(platform::viewerMessageFileChange));
-    clock_.sleepMs(200);
+    if (channel_.send(viewerMessage(platform::viewerMessageFileChange))) clock_.sleepMs(200);
     return 1;
 }
 

@@ -161,6 +161,28 @@ TEST_F(MainWindow, AFailedViewerStartIsRememberedUntilTheFileChangesOrAMinutePas
     EXPECT_EQ(viewer.count("start"), 3);
 }
 
+// A viewer that is there but does not answer: a switch of the source holds the window
+// for the waits in front of the first messages only (200 + 200 ms, not 200 + 200 +
+// 200 + 600 + 200), and the position is not sent after a file that was not taken.
+TEST_F(MainWindow, AViewerThatDoesNotAnswerDoesNotHoldTheWindowForTheWholeExchange)
+{
+    start();
+    load(0, 20, "/rec/a.pva");
+    viewer.answers = false;
+    const auto before = clock.slept;
+    const size_t from = mark();
+    main().click(1029);
+    EXPECT_EQ(clock.slept - before, 400u);
+    ASSERT_EQ(messagesSince(from).size(), 2u);
+    EXPECT_EQ(messagesSince(from)[0].message.number, platform::viewerMessageFileChange);
+    EXPECT_EQ(messagesSince(from)[1].message.number, platform::viewerMessageFile);
+    // Answering again, the exchange is the whole one.
+    viewer.answers = true;
+    const auto again = clock.slept;
+    main().click(1029);
+    EXPECT_EQ(clock.slept - again, 1400u);
+}
+
 TEST(CommandLine, TheArgumentsAreOneFileNameWithoutItsOuterQuotes)
 {
     EXPECT_EQ(commandLineText({"/tmp/my", "rec.pva"}), "/tmp/my rec.pva");
