@@ -33,6 +33,8 @@ PictureDecoder::PictureDecoder()
     // Slices decode in parallel without delaying the output, which frame threads would.
     context_->thread_type = FF_THREAD_SLICE;
     context_->thread_count = 0;
+    // Refused before any frame memory is taken for it.
+    context_->max_pixels = maxPixels;
     if (avcodec_open2(context_, codec, nullptr) < 0) avcodec_free_context(&context_);
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
@@ -49,7 +51,7 @@ PictureDecoder::~PictureDecoder()
 }
 
 bool PictureDecoder::decode(std::span<const CodedPicture> pictures, size_t target, uint64_t position,
-                            RgbPicture& picture, std::string& error, const std::atomic<bool>* cancel)
+                            RgbPicture& picture, std::string& error, const std::function<bool()>& stop)
 {
     if (!context_ || !packet_ || !frame_ || !wanted_) {
         error = "The MPEG-2 decoder is not available";
@@ -70,7 +72,7 @@ bool PictureDecoder::decode(std::span<const CodedPicture> pictures, size_t targe
         }
     };
     for (size_t i = 0; i < pictures.size(); ++i) {
-        if (cancel && cancel->load()) {
+        if (stop && stop()) {
             error = "Cancelled";
             return false;
         }

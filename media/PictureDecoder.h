@@ -1,9 +1,9 @@
 #pragma once
 // MPEG-2 decoding with libavcodec and the conversion to an RGB picture at the size a
 // television shows it. No FFmpeg type shows here: callers see bytes and sizes.
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -46,10 +46,13 @@ public:
 
     // Decodes the pictures in order and returns the one at index `target`, converted
     // to RGB and widened or narrowed to its display aspect ratio. Damaged pictures are
-    // decoded as far as the decoder can; `cancel` is looked at between pictures.
-    // `position` only goes into the error text.
+    // decoded as far as the decoder can; `stop` is asked between pictures. Pictures
+    // larger than a broadcast's (maxPixels) are not decoded at all. `position` only
+    // goes into the error text.
     bool decode(std::span<const CodedPicture> pictures, size_t target, uint64_t position, RgbPicture& picture,
-                std::string& error, const std::atomic<bool>* cancel = nullptr);
+                std::string& error, const std::function<bool()>& stop = {});
+
+    static constexpr int64_t maxPixels = int64_t{1920} * 1152;
 
 private:
     bool convert(const AVFrame* frame, RgbPicture& picture, std::string& error);

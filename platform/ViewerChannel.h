@@ -62,6 +62,10 @@ public:
     virtual bool send(const ViewerMessage& message) = 0;
     // Delivers a message without waiting.
     virtual bool post(const ViewerMessage& message) = 0;
+    // Why no viewer can run at all (no private place for the link), or "".
+    virtual std::string unavailable() { return {}; }
+    // Whether the program last started has ended already (it will not be found).
+    virtual bool startedProgramEnded() { return false; }
 };
 
 } // namespace platform

@@ -5,11 +5,11 @@
 namespace viewer {
 
 bool PictureDecoder::decode(const DecodePlan& plan, QImage& picture, std::string& error,
-                            const std::atomic<bool>* cancel)
+                            const std::function<bool()>& stop)
 {
     coded_.clear();
     for (const AccessUnit& unit : plan.units) coded_.push_back({unit.bytes.data(), unit.bytes.size()});
-    if (!decoder_.decode(coded_, plan.target, plan.position, rgb_, error, cancel)) return false;
+    if (!decoder_.decode(coded_, plan.target, plan.position, rgb_, error, stop)) return false;
     QImage out(rgb_.width, rgb_.height, QImage::Format_RGB32);
     if (out.isNull()) {
         error = "Cannot convert the picture";

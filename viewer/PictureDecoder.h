@@ -5,7 +5,7 @@
 
 #include <QImage>
 
-#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,9 +15,9 @@ class PictureDecoder {
 public:
     // Decodes the plan's units and returns its target picture, converted to RGB and
     // widened or narrowed to its display aspect ratio. Damaged units are decoded as
-    // far as the decoder can; `cancel` is looked at between units.
+    // far as the decoder can; `stop` is asked between units.
     bool decode(const DecodePlan& plan, QImage& picture, std::string& error,
-                const std::atomic<bool>* cancel = nullptr);
+                const std::function<bool()>& stop = {});
 
 private:
     media::PictureDecoder decoder_;

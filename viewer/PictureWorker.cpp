@@ -8,13 +8,17 @@ PictureWorker::PictureWorker(Deliver deliver) : deliver_(std::move(deliver)), th
 
 PictureWorker::~PictureWorker()
 {
-    {
-        std::lock_guard lock(mutex_);
-        stop_ = true;
-        cancel_ = true;
-    }
-    wake_.notify_all();
+    finish(0);
     thread_.join();
+}
+
+bool PictureWorker::finish(int waitMs)
+{
+    std::unique_lock lock(mutex_);
+    stop_ = true;
+    cancel_ = true;
+    wake_.notify_all();
+    return done_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return ended_; });
 }
 
 uint64_t PictureWorker::open(const std::string& path)
@@ -45,12 +49,20 @@ void PictureWorker::show(uint64_t position)
     hasPosition_ = true;
     position_ = position;
     positionGeneration_ = generation_;
+    newer_ = true;
     wake_.notify_all();
 }
 
 void PictureWorker::run()
 {
     std::unique_lock lock(mutex_);
+    loop(lock);
+    ended_ = true;
+    done_.notify_all();
+}
+
+void PictureWorker::loop(std::unique_lock<std::mutex>& lock)
+{
     for (;;) {
         wake_.wait(lock, [&] { return stop_ || !commands_.empty() || hasPosition_; });
         if (stop_) return;
@@ -77,6 +89,7 @@ void PictureWorker::run()
         const uint64_t generation = positionGeneration_;
         hasPosition_ = false;
         cancel_ = false;
+        newer_ = false;
         // A position sent before the last file command belongs to a file that is gone.
         if (generation != finishedGeneration_) continue;
         lock.unlock();
@@ -93,15 +106,19 @@ void PictureWorker::showPicture(uint64_t position, uint64_t generation)
     PictureResult r;
     r.generation = generation;
     r.position = position;
+    const auto started = std::chrono::steady_clock::now();
+    const std::function<bool()> stop = [&] {
+        return cancel_ || (newer_ && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(overtakeMs));
+    };
     DecodePlan plan;
-    if (file_.plan(position, plan, r.message) && decoder_.decode(plan, r.image, r.message, &cancel_)) {
+    if (file_.plan(position, plan, r.message, stop) && decoder_.decode(plan, r.image, r.message, stop)) {
         const AccessUnit& target = plan.units[plan.target];
         r.kind = PictureResult::Kind::picture;
         r.type = target.type;
         r.hasPts = target.hasPts;
         r.time = target.pts - file_.startPts();
-    } else if (cancel_) {
-        return;
+    } else if (stop()) {
+        return;   // given up for a newer position or a file command: nothing to show
     }
     deliver_(r);
 }

@@ -43,7 +43,14 @@ public:
     uint64_t open(const std::string& path);
     // Returns once the file is closed (true), or after waitMs (false).
     uint64_t close(int waitMs, bool* closed = nullptr);
+    // A newer position gives up a picture that has been in the making for longer
+    // than `overtakeMs`: play stepping still sees pictures, a long search ends.
     void show(uint64_t position);
+    // Gives up what is being done and ends the thread; false when it has not ended
+    // within waitMs (the thread is then joined at destruction).
+    bool finish(int waitMs);
+
+    static constexpr int overtakeMs = 250;
 
 private:
     struct Command {
@@ -52,6 +59,7 @@ private:
         uint64_t generation = 0;
     };
     void run();
+    void loop(std::unique_lock<std::mutex>& lock);
     void showPicture(uint64_t position, uint64_t generation);
 
     Deliver deliver_;
@@ -64,7 +72,9 @@ private:
     uint64_t generation_ = 0;           // of the last file command queued
     uint64_t finishedGeneration_ = 0;   // of the last one carried out
     bool stop_ = false;
+    bool ended_ = false;
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> newer_{false};    // a position came after the one in the making
     PvaVideoFile file_;
     PictureDecoder decoder_;
     std::thread thread_;

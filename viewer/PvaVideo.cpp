@@ -114,7 +114,7 @@ void PvaVideoFile::findStartPts()
     });
 }
 
-bool PvaVideoFile::plan(uint64_t position, DecodePlan& plan, std::string& error)
+bool PvaVideoFile::plan(uint64_t position, DecodePlan& plan, std::string& error, const std::function<bool()>& stop)
 {
     plan = DecodePlan{};
     plan.position = position;
@@ -148,6 +148,10 @@ bool PvaVideoFile::plan(uint64_t position, DecodePlan& plan, std::string& error)
     uint64_t back = 0;
     uint64_t ahead = firstLookAhead;
     for (;;) {
+        if (stop && stop()) {
+            error = "Cancelled";
+            return false;
+        }
         const uint64_t start = position > back ? position - back : 0;
         if (!readAt(start, static_cast<size_t>(position - start + ahead), window_)) {
             error = std::string("Cannot read the file: ") + std::strerror(errno);
@@ -223,6 +227,19 @@ bool PvaVideoFile::plan(uint64_t position, DecodePlan& plan, std::string& error)
             error = text("No I picture with a sequence header in the %llu MiB before position %llu",
                          (position - w.start()) >> 20, pos);
             return false;
+        }
+
+        for (size_t i = sequence; i <= target; ++i) {
+            if (units[i].sequence < 0) continue;
+            const VideoSequence& s = video.sequences()[static_cast<size_t>(units[i].sequence)];
+            if (s.width > maxWidth || s.height > maxHeight) {
+                char buffer[200];
+                std::snprintf(buffer, sizeof buffer,
+                              "The picture at position %llu claims %u x %u pixels, more than a broadcast's %d x %d",
+                              pos, s.width, s.height, maxWidth, maxHeight);
+                error = buffer;
+                return false;
+            }
         }
 
         // Time stamps belong to the first picture that begins in a packet with one.

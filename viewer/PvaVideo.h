@@ -4,6 +4,7 @@
 #include "source/VideoPictures.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,11 +50,18 @@ public:
 
     // The picture of the video packet at `position`: the first picture whose header
     // lies in that packet (or, failing that, the next one). False with a short
-    // sentence in `error` when there is none to decode.
-    bool plan(uint64_t position, DecodePlan& plan, std::string& error);
+    // sentence in `error` when there is none to decode, or when its picture is larger
+    // than a broadcast's. `stop` is asked between the steps of the search; when it
+    // says so, the plan is given up with "Cancelled".
+    bool plan(uint64_t position, DecodePlan& plan, std::string& error, const std::function<bool()>& stop = {});
 
     // How far back from the position the sequence header is looked for.
     static constexpr uint64_t maxLookBack = 32u << 20;
+    // The largest picture shown: what a broadcast's MPEG-2 carries at most. A
+    // sequence header claiming more is damage or a trap (16383 x 12287 costs a
+    // decoder gigabytes) and is refused before anything is decoded.
+    static constexpr int maxWidth = 1920;
+    static constexpr int maxHeight = 1152;
 
 private:
     bool readAt(uint64_t offset, size_t length, std::vector<uint8_t>& out);

@@ -20,6 +20,8 @@ public:
 
     // False when the message's parameters make no sense; it is then ignored.
     bool handle(const platform::ViewerMessage& message);
+    // Ends the decoding; false when it did not end within waitMs.
+    bool finish(int waitMs) { return worker_->finish(waitMs); }
 
 private:
     void onResult(const PictureResult& result);

@@ -41,27 +41,66 @@ bool InstanceLock::acquire(const std::string& path, bool& busy, std::string& err
 ViewerServer::ViewerServer(Handler handler) : handler_(std::move(handler))
 {
     connect(&server_, &QLocalServer::newConnection, this, &ViewerServer::accept);
+    connect(&watch_, &QTimer::timeout, this, &ViewerServer::keepListening);
+    clock_.start();
 }
 
-ViewerServer::~ViewerServer() { close(); }
+ViewerServer::~ViewerServer()
+{
+    close();
+    // The connections go with the server; they must not call back into what is gone.
+    for (const auto& client : clients_) client.first->disconnect(this);
+    clients_.clear();
+}
 
 bool ViewerServer::listen(const qt::ViewerEndpoint& endpoint, std::string& error)
 {
-    const QString path = QString::fromLocal8Bit(endpoint.socketPath.c_str());
-    ::unlink(endpoint.socketPath.c_str());   // left by a viewer that did not end cleanly
-    if (!server_.listen(path)) {
-        error = "cannot listen at " + endpoint.socketPath + ": " + server_.errorString().toStdString();
+    socketPath_ = endpoint.socketPath;
+    if (!openSocket(error)) return false;
+    closed_ = false;
+    watch_.start(250);
+    return true;
+}
+
+bool ViewerServer::openSocket(std::string& error)
+{
+    ::unlink(socketPath_.c_str());   // left by a viewer that did not end cleanly, or by a lost socket
+    if (!server_.listen(QString::fromLocal8Bit(socketPath_.c_str()))) {
+        error = "cannot listen at " + socketPath_ + ": " + server_.errorString().toStdString();
         return false;
     }
-    socketPath_ = endpoint.socketPath;
     return true;
+}
+
+void ViewerServer::keepListening()
+{
+    if (closed_ || server_.isListening()) return;
+    std::string error;
+    if (openSocket(error)) {
+        std::fprintf(stderr, "%s: listening again at %s\n", viewerName, socketPath_.c_str());
+        lost_ = false;
+    } else if (!lost_) {
+        std::fprintf(stderr, "%s: the channel was lost and %s; trying again\n", viewerName, error.c_str());
+        lost_ = true;
+    }
 }
 
 void ViewerServer::close()
 {
+    closed_ = true;
+    watch_.stop();
     if (!server_.isListening()) return;
     server_.close();
     ::unlink(socketPath_.c_str());
+}
+
+void ViewerServer::drop(QLocalSocket* socket, const char* why)
+{
+    std::fprintf(stderr, "%s: dropped a connection: %s\n", viewerName, why);
+    clients_.erase(socket);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void ViewerServer::accept()
@@ -77,14 +116,26 @@ void ViewerServer::accept()
             socket->deleteLater();
             continue;
         }
+        if (clients_.size() >= static_cast<size_t>(maxConnections)) {
+            auto oldest = clients_.begin();
+            for (auto i = clients_.begin(); i != clients_.end(); ++i)
+                if (i->second < oldest->second) oldest = i;
+            drop(oldest->first, "too many connections, this one was heard from least recently");
+        }
+        clients_[socket] = clock_.elapsed();
         auto decoder = std::make_shared<ViewerFrameDecoder>();
         connect(socket, &QLocalSocket::readyRead, this, [this, socket, decoder] { serve(socket, *decoder); });
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            clients_.erase(socket);
+            socket->deleteLater();
+        });
     }
+    keepListening();   // a failed accept has closed the socket
 }
 
 void ViewerServer::serve(QLocalSocket* socket, ViewerFrameDecoder& decoder)
 {
+    clients_[socket] = clock_.elapsed();
     const QByteArray bytes = socket->readAll();
     decoder.feed(bytes.constData(), static_cast<size_t>(bytes.size()));
     std::string answers;
@@ -111,6 +162,7 @@ void ViewerServer::serve(QLocalSocket* socket, ViewerFrameDecoder& decoder)
     if (!answers.empty()) {
         socket->write(answers.data(), static_cast<qint64>(answers.size()));
         socket->flush();
+        if (socket->bytesToWrite() > maxUnread) drop(socket, "it does not read its answers");
     }
 }
 

@@ -1,14 +1,20 @@
 #pragma once
-// The viewer's end of the channel: listens at the endpoint, takes frames from any
-// number of connections of the same user, hands each message to the handler and
-// acknowledges the sent ones at once.
+// The viewer's end of the channel: listens at the endpoint, takes frames from up to
+// maxConnections connections of the same user, hands each message to the handler and
+// acknowledges the sent ones at once. A client that leaves more than maxUnread bytes
+// of answers unread is dropped; beyond maxConnections the least recently heard one
+// is. Should the listening socket be lost (Qt closes it and removes its file when an
+// accept fails, as when descriptors run out), it is opened again.
 #include "platform/ViewerProtocol.h"
 #include "platform/qt/QtViewerChannel.h"
 
+#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace viewer {
@@ -40,13 +46,24 @@ public:
     // Stops listening and removes the socket file.
     void close();
 
+    static constexpr int maxConnections = 32;
+    static constexpr qint64 maxUnread = 64 << 10;
+
 private:
     void accept();
     void serve(QLocalSocket* socket, platform::ViewerFrameDecoder& decoder);
+    bool openSocket(std::string& error);
+    void keepListening();
+    void drop(QLocalSocket* socket, const char* why);
 
     Handler handler_;
     QLocalServer server_;
+    QTimer watch_;
+    QElapsedTimer clock_;
     std::string socketPath_;
+    bool closed_ = true;
+    bool lost_ = false;                          // the socket was lost and could not be opened again yet
+    std::map<QLocalSocket*, qint64> clients_;    // with the time each was last heard from
 };
 
 } // namespace viewer

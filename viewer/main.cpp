@@ -8,14 +8,16 @@
 #include "viewer/ViewerWindow.h"
 
 #include <QApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,10 +76,20 @@ int render(int argc, char** argv)
         return 1;
     }
     const QImage shown = scaledPicture(picture, pictureSize(picture.size(), a, b, QSize(1920, 1080)));
-    if (!shown.save(QString::fromLocal8Bit(argv[4]), "PNG")) {
+    // Opened here, not by Qt: a name that is not valid in the locale's encoding
+    // would not survive the way through QString.
+    const int fd = ::open(argv[4], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    QFile out;
+    if (fd < 0 || !out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) || !shown.save(&out, "PNG")
+        || !out.flush()) {
         std::fprintf(stderr, "DVD2AVI_PVAVIEW: cannot write %s\n", argv[4]);
+        if (fd >= 0) {
+            if (!out.isOpen()) ::close(fd);
+            ::unlink(argv[4]);
+        }
         return 1;
     }
+    out.close();
     const AccessUnit& target = plan.units[plan.target];
     std::printf("%c %s %dx%d\n", target.type,
                 target.hasPts ? formatTime(target.pts - file.startPts()).c_str() : "--:--:--.--", shown.width(),
@@ -138,8 +150,17 @@ int main(int argc, char** argv)
             return 0;
         }
         QCoreApplication app(argc, argv);
-        // The running viewer has its own working directory.
-        const std::string absolute = QFileInfo(QString::fromLocal8Bit(fileName)).absoluteFilePath().toLocal8Bit().toStdString();
+        // The running viewer has its own working directory. The name stays bytes: a
+        // name that is not valid in the locale's encoding would not survive QString.
+        std::string absolute = fileName;
+        if (absolute.empty() || absolute.front() != '/') {
+            char cwd[4096];
+            if (!::getcwd(cwd, sizeof cwd)) {
+                std::fprintf(stderr, "DVD2AVI_PVAVIEW: cannot tell the working directory: %s\n", std::strerror(errno));
+                return 1;
+            }
+            absolute = std::string(cwd) + "/" + absolute;
+        }
         platform::qt::QtViewerChannel channel;
         if (!channel.find() || !channel.send(platform::viewerFileMessage(absolute)) || !channel.send(positionMessage(position))) {
             std::fprintf(stderr, "DVD2AVI_PVAVIEW: a viewer is running but does not answer\n");
@@ -183,5 +204,11 @@ int main(int argc, char** argv)
     }
     const int status = app.exec();
     server.close();
+    // Told to go, the viewer goes within a second: a search or decode that does not
+    // give up in time is not waited for (it only reads).
+    if (!controller.finish(500)) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

@@ -24,6 +24,7 @@ public:
     bool startSucceeds = true;
     bool startedViewerAppears = true;
     int findsBeforeWindow = 0;    // look-ups after a start that still find nothing
+    bool answers = true;          // a running viewer answers sent messages
 
     bool find() override
     {
@@ -45,7 +46,7 @@ public:
     bool send(const ViewerMessage& m) override
     {
         record("send").message = m;
-        return running;
+        return running && answers;
     }
     bool post(const ViewerMessage& m) override
     {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -9,7 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <sys/stat.h>
+#include <vector>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -46,12 +49,24 @@ bool viewerEndpoint(ViewerEndpoint& endpoint, std::string& error)
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && safeDirectory(runtime, why)) {
         dir = runtime;
     } else {
-        dir = "/tmp/orvane-" + std::to_string(::getuid());
-        if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = "cannot create " + dir + ": " + std::strerror(errno);
-            return false;
+        const char* tmp = std::getenv("TMPDIR");
+        std::string cache;
+        if (const char* c = std::getenv("XDG_CACHE_HOME"); c && *c == '/') cache = c;
+        else if (const char* home = std::getenv("HOME"); home && *home == '/') cache = std::string(home) + "/.cache";
+        std::vector<std::string> places{std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/orvane-" + std::to_string(::getuid())};
+        if (!cache.empty()) places.push_back(cache + "/orvane");
+        for (const std::string& place : places) {
+            if (place == places.back() && !cache.empty()) ::mkdir(cache.c_str(), 0700);
+            std::string reason;
+            if (::mkdir(place.c_str(), 0700) != 0 && errno != EEXIST) reason = "cannot create " + place + ": " + std::strerror(errno);
+            else if (safeDirectory(place, reason)) {
+                dir = place;
+                break;
+            }
+            error += (error.empty() ? "" : "; ") + reason;
         }
-        if (!safeDirectory(dir, error)) return false;
+        if (dir.empty()) return false;
+        error.clear();
     }
     endpoint.directory = dir;
     endpoint.socketPath = dir + "/" + viewerName;
@@ -117,7 +132,27 @@ bool QtViewerChannel::start(const char* program)
     QProcess process;
     process.setProgram(QString::fromLocal8Bit(path.c_str()));
     process.setStandardInputFile(QProcess::nullDevice());
-    return process.startDetached();
+    startedPid_ = 0;
+    return process.startDetached(&startedPid_);
+}
+
+std::string QtViewerChannel::unavailable()
+{
+    ViewerEndpoint endpoint;
+    std::string error;
+    return viewerEndpoint(endpoint, error) ? std::string() : error;
+}
+
+bool QtViewerChannel::startedProgramEnded()
+{
+    if (startedPid_ <= 0) return false;
+    if (::kill(static_cast<pid_t>(startedPid_), 0) != 0) return errno == ESRCH;
+    // Ended but not reaped yet (where nobody reaps orphans, as in some containers).
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(startedPid_));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close >= 0 && close + 2 < text.size() && text[close + 2] == 'Z';
 }
 
 bool QtViewerChannel::write(const ViewerMessage& message, uint32_t sequence, bool acknowledge)

@@ -11,7 +11,9 @@
 namespace platform::qt {
 
 // Where the viewer listens: a socket named after the viewer in a directory only this
-// user can enter ($XDG_RUNTIME_DIR, or /tmp/orvane-<uid> created with mode 0700).
+// user can enter: $XDG_RUNTIME_DIR, or else orvane-<uid> in $TMPDIR (/tmp when unset),
+// or else orvane in $XDG_CACHE_HOME (~/.cache), both created with mode 0700. The
+// second place may be taken by another user; then the third is used.
 struct ViewerEndpoint {
     std::string directory;
     std::string socketPath;
@@ -37,6 +39,8 @@ public:
     bool start(const char* program) override;
     bool send(const ViewerMessage& message) override;
     bool post(const ViewerMessage& message) override;
+    std::string unavailable() override;
+    bool startedProgramEnded() override;
 
     bool connected() const { return socket_.state() == QLocalSocket::ConnectedState; }
 
@@ -54,6 +58,7 @@ private:
     // Set when a sent message went unanswered: later sends wait only briefly until
     // the viewer answers again, so that a hung viewer costs one timeout, not one per message.
     bool unresponsive_ = false;
+    qint64 startedPid_ = 0;
 };
 
 } // namespace platform::qt

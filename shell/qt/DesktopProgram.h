@@ -55,7 +55,8 @@ private:
     platform::qt::QtClock clock_;
     platform::qt::QtMessageBox messageBox_;
     platform::qt::QtMessageQueue queue_;
-    platform::qt::QtViewerChannel viewer_;
+    // A viewer that does not answer holds the window for a fraction of a second at most.
+    platform::qt::QtViewerChannel viewer_{400};
     platform::qt::QtFileDialog qtFileDialog_;
     std::unique_ptr<platform::qt::QtWindowSystem> windows_;
     std::unique_ptr<Shell> shell_;

@@ -132,6 +132,57 @@ TEST_F(MainWindow, AMissingViewerIsStartedAndWaitedForOrReported)
     EXPECT_NE(silent.shown().find("ERROR: Can't find DVB-Viewer\r\n"), std::string::npos);
 }
 
+// A viewer that could not be started is not started again on every scroll step (each
+// start would hold the window for the whole wait): only after the file changes or
+// after a minute.
+TEST_F(MainWindow, AFailedViewerStartIsRememberedUntilTheFileChangesOrAMinutePassed)
+{
+    viewer.running = false;
+    viewer.startedViewerAppears = false;
+    start();
+    EXPECT_EQ(viewer.count("start"), 1);
+    EXPECT_EQ(clock.slept, 5000u);
+    for (int k = 0; k < 3; ++k) main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 1);
+    EXPECT_EQ(clock.slept, 5000u);
+    EXPECT_EQ(viewer.count("post"), 3);
+
+    context.viewer.notifyViewerFileChange();
+    main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 2);
+    main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 2);
+    clock.now += ViewerLink::retryAfterMs;
+    main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 3);
+    // Once it is there, it is looked for as before.
+    viewer.running = true;
+    main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 3);
+}
+
+// A viewer that is there but does not answer: a switch of the source holds the window
+// for the waits in front of the first messages only (200 + 200 ms, not 200 + 200 +
+// 200 + 600 + 200), and the position is not sent after a file that was not taken.
+TEST_F(MainWindow, AViewerThatDoesNotAnswerDoesNotHoldTheWindowForTheWholeExchange)
+{
+    start();
+    load(0, 20, "/rec/a.pva");
+    viewer.answers = false;
+    const auto before = clock.slept;
+    const size_t from = mark();
+    main().click(1029);
+    EXPECT_EQ(clock.slept - before, 400u);
+    ASSERT_EQ(messagesSince(from).size(), 2u);
+    EXPECT_EQ(messagesSince(from)[0].message.number, platform::viewerMessageFileChange);
+    EXPECT_EQ(messagesSince(from)[1].message.number, platform::viewerMessageFile);
+    // Answering again, the exchange is the whole one.
+    viewer.answers = true;
+    const auto again = clock.slept;
+    main().click(1029);
+    EXPECT_EQ(clock.slept - again, 1400u);
+}
+
 TEST(CommandLine, TheArgumentsAreOneFileNameWithoutItsOuterQuotes)
 {
     EXPECT_EQ(commandLineText({"/tmp/my", "rec.pva"}), "/tmp/my rec.pva");
@@ -456,9 +507,23 @@ TEST_F(MainWindow, AViewerThatCannotStartIsTriedOncePerPlayRunAndOncePerClick)
     queue.postAt(t0 + 1000, [&] { main().click(1029); });
     shell.mainLoop();
     EXPECT_GT(app.sources[0].cursor, 40);
+    // The failed start is remembered: the play run does not try again. The switch
+    // (1029) ends it and lets the next click try once; the click after does not.
+    EXPECT_EQ(viewer.count("start"), 1);
+    main().scroll(1051, platform::scrollLineRight);
+    main().scroll(1051, platform::scrollLineRight);
     EXPECT_EQ(viewer.count("start"), 2);
+    // After the next file change one click tries again, and one play run.
+    context.viewer.notifyViewerFileChange();
     main().scroll(1051, platform::scrollLineRight);
     main().scroll(1051, platform::scrollLineRight);
+    EXPECT_EQ(viewer.count("start"), 3);
+    context.viewer.notifyViewerFileChange();
+    queue.resetQuit();
+    const uint32_t t1 = clock.now;
+    queue.postAt(t1, [&] { main().slide(1099, 10); });
+    queue.postAt(t1 + 1000, [&] { main().slide(1099, 5); });
+    shell.mainLoop();
     EXPECT_EQ(viewer.count("start"), 4);
 }
 

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -298,6 +299,33 @@ TEST_F(ViewerChannel, OnlyAPrivateDirectoryIsUsed)
     ::setenv("XDG_RUNTIME_DIR", fake.c_str(), 1);   // a link is not taken either
     ASSERT_TRUE(qt::viewerEndpoint(e, error));
     EXPECT_NE(e.directory, fake);
+
+    // The place in the temporary directory taken by another user: the cache is used;
+    // with that taken as well, one line says why there is no viewer.
+    ScratchDir tmp("vwtmp"), cache("vwcache");
+    const std::string taken = tmp.path() + "/orvane-" + std::to_string(::getuid());
+    ASSERT_EQ(::mkdir(taken.c_str(), 0700), 0);
+    const char* oldTmp = std::getenv("TMPDIR");
+    const char* oldCache = std::getenv("XDG_CACHE_HOME");
+    const std::string keptTmp = oldTmp ? oldTmp : "", keptCache = oldCache ? oldCache : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
+    if (::getuid() == 0) ASSERT_EQ(::chown(taken.c_str(), 65534, 65534), 0);
+    else ::chmod(taken.c_str(), 0755);   // without the right to give it away: open to others
+    ASSERT_TRUE(qt::viewerEndpoint(e, error)) << error;
+    EXPECT_EQ(e.directory, cache.path() + "/orvane");
+    EXPECT_EQ(QtViewerChannel().unavailable(), "");
+    ::rmdir(e.directory.c_str());
+    ASSERT_EQ(::mkdir(e.directory.c_str(), 0777), 0);
+    ::chmod(e.directory.c_str(), 0777);
+    const std::string why = QtViewerChannel().unavailable();
+    EXPECT_NE(why.find(taken), std::string::npos) << why;
+    EXPECT_NE(why.find(e.directory + " is open to other users"), std::string::npos) << why;
+    EXPECT_EQ(why.find('\n'), std::string::npos);
+    ::rmdir(e.directory.c_str());
+    ::rmdir(taken.c_str());
+    oldTmp ? ::setenv("TMPDIR", keptTmp.c_str(), 1) : ::unsetenv("TMPDIR");
+    oldCache ? ::setenv("XDG_CACHE_HOME", keptCache.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace
