@@ -494,7 +494,7 @@ TEST_F(MainWindow, PlaySteppingSendsNothingAtEitherEndOfTheSource)
     EXPECT_EQ(src.cursor, 0);
 }
 
-TEST_F(MainWindow, AViewerThatCannotStartIsTriedOncePerPlayRunAndOncePerClick)
+TEST_F(MainWindow, AViewerThatCannotStartIsTriedAgainOnlyAfterAFileChange)
 {
     viewer.running = false;
     viewer.startSucceeds = false;
