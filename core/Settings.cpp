@@ -14,6 +14,9 @@ namespace {
 struct SettingsKey {
     const char* name;
     int32_t Settings::*field;
+    // A key after the eleven: written only when its value is not `unset`.
+    bool optional = false;
+    int32_t unset = 0;
 };
 
 // The order of the settings file.
@@ -29,6 +32,7 @@ constexpr SettingsKey settingsKeys[] = {
     {"assCompleteAPktEndOffset", &Settings::assCompleteAPktEndOffset},
     {"splitPvaDstFileSizeMB", &Settings::splitPvaDstFileSizeMB},
     {"fastBufferScan", &Settings::fastBufferScan},
+    {"saveCheckAfterSave", &Settings::saveCheckAfterSave, true, -1},
 };
 
 // Reads a decimal integer as "%d" does: optional white space, an optional sign,
@@ -110,7 +114,9 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     bool ok = f != nullptr;
     if (f) {
         for (const SettingsKey& key : settingsKeys)
-            if (std::fprintf(f, "%s=%d\n", key.name, static_cast<int>(live.*key.field)) < 0) ok = false;
+            if (!(key.optional && live.*key.field == key.unset)
+                && std::fprintf(f, "%s=%d\n", key.name, static_cast<int>(live.*key.field)) < 0)
+                ok = false;
         if (std::ferror(f)) ok = false;
         // A full disk often shows only when the buffer is flushed at close.
         if (std::fclose(f) != 0) ok = false;
