@@ -817,7 +817,7 @@ private:
                 ++seq;
             }
         };
-        for (size_t n = 0; n < expected_.size(); ++n) {
+        for (size_t n = 0; n < expected_.size() && n < out.size(); ++n) {
             const SourcePicture e = expected_[n];
             size_t found = none;
             bool earlier = false;
