@@ -745,6 +745,7 @@ public:
             const int rc = decodeRun(r, done, totalWork);
             if (rc != 1) return rc;
             done += r.to - r.from;
+            file_.progress(done, totalWork);
         }
         compareSound();
         return 1;
