@@ -13,9 +13,10 @@ inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
 
 // The save command: asks for the output name when none is known yet or askName
 // is 1, then writes the new PVA. -1 when the file dialog is cancelled (or there is
-// no dialog to ask with), else 1, also when the save itself fails.
+// no dialog to ask with), else 1, also when the save itself fails; `saved`, when
+// given, receives what saveNewStream returned (-1 when it did not run).
 int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
-               const platform::OperationContext& op);
+               const platform::OperationContext& op, int* saved = nullptr);
 
 // Assembles the cut list (only its selected entries when selectionOnly is 1) and
 // copies the listed packets from their sources into the file `name`, or into

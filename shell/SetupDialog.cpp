@@ -29,6 +29,8 @@ constexpr CheckBox optionBoxes[] = {
     {setupid::noAudio, &Settings::saveNoAudio},
     {setupid::elementary, &Settings::saveNoAVPacketHeader},
     {setupid::fastScan, &Settings::fastBufferScan},
+    // Not said yet (-1): the window checks.
+    {setupid::checkAfterSave, &Settings::saveCheckAfterSave},
 };
 
 struct NumberEdit {

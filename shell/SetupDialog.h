@@ -22,6 +22,7 @@ inline constexpr int split = 1063;
 inline constexpr int noAudio = 1066;
 inline constexpr int elementary = 1067;
 inline constexpr int fastScan = 1068;
+inline constexpr int checkAfterSave = 1069;
 } // namespace setupid
 
 class SetupDialog final : public platform::DialogHandler {

@@ -106,6 +106,7 @@ const Expected setupControls[] = {
     {1057, ControlKind::groupBox, ""},
     {65535, ControlKind::groupBox, ""},
     {65535, ControlKind::groupBox, ""},
+    {1069, ControlKind::checkBox, "Vérifier après sauvegarde"},
 };
 
 template <size_t N>
