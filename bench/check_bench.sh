@@ -2,7 +2,8 @@
 # The check of a saved file against decoding the same file with `ffmpeg -f null`
 # (goal: at most 2.5 times that decode, and at least 20 times faster than real time),
 # one decoder thread each, on a saved standard-definition film with joins.
-#   bench/check_bench.sh [SECONDS]   (default: a 600 s recording, made once under build/bench/)
+#   bench/check_bench.sh [SECONDS]   (default: a 600 s recording, made once under build/bench/;
+#   RUNS=N takes the best of N runs)
 # BUILD_DIR selects the build tree (default build/).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -27,7 +28,7 @@ pictures=$("$cli" check "$saved" | sed -n 's/.*no problem found (\([0-9]*\) pict
 duration=$(calc "${pictures:-0} / 25")
 echo "saved: $saved ($(stat -c %s "$saved") bytes, $pictures pictures, ${duration} s, cut $cut)"
 
-runs=3
+runs=${RUNS:-1}
 t_ffmpeg=$(best ffmpeg -nostdin -threads 1 -v quiet -f pva -i "$saved" -f null -)
 t_alone=$(best "$cli" check "$saved")
 t_scan=$(best "$cli" scan "$film")
