@@ -176,6 +176,7 @@ public:
                 PacketWalker pw(buf.data() + (picFrom - bufStart), static_cast<size_t>(picEnd - picFrom), picFrom);
                 pics.read(pw, picFrom);
             } else {
+                if (picFrom + (uint64_t{64} << 20) < end) picFrom = end - 3;   // a picture without end
                 pics.readElementary(buf.data() + (picFrom - bufStart), static_cast<size_t>(end - picFrom));
                 walkPos = end;
             }
@@ -862,8 +863,11 @@ private:
                           static_cast<unsigned long long>(chosen_.size() - k));
             file_.add(none, b, out.empty() ? none : out.size() - 1);
         }
-        for (uint64_t& j : joins)
-            if (j == none) j = out.size();
+        // A join whose pictures are all missing begins where the next one does.
+        for (size_t j = joins.size(); j-- > 0;) {
+            if (joins[j] == none) joins[j] = out.size();
+            if (j + 1 < joins.size()) joins[j] = std::min(joins[j], joins[j + 1]);
+        }
     }
 
     void buildRuns()
@@ -922,6 +926,7 @@ private:
         const uint64_t lastOffset = src.pktPos[expected_[r.last].packet];
         auto take = [&]() {
             for (const media::DecodedPicture& d : frames) {
+                if (d.tag < 0 || static_cast<size_t>(d.tag) >= fed.size()) continue;
                 const auto it = wanted.find(fed[static_cast<size_t>(d.tag)]);
                 if (it == wanted.end() || it->second >= file_.pictures.size()) continue;
                 const Picture& out = file_.pictures[it->second];
