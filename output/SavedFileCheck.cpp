@@ -493,7 +493,9 @@ private:
         }
         if (h.streamId != pvaStreamAudio) return;
         const uint8_t* d = p.payload;
-        const bool pesStart = h.length >= 9 && d[0] == 0 && d[1] == 0 && d[2] == 1 && (d[3] >= 0xC0 && d[3] <= 0xDF);
+        // MPEG audio, or private stream 1 (AC-3), whose frames are not followed here.
+        const bool pesStart = h.length >= 9 && d[0] == 0 && d[1] == 0 && d[2] == 1
+                              && ((d[3] >= 0xC0 && d[3] <= 0xDF) || d[3] == 0xBD);
         if (flagged) {
             if (!pesStart || h.length < 14 || (d[7] & 0x80) == 0) {
                 add(p.offset, "the audio packet at " + where(p.offset) +
@@ -511,7 +513,17 @@ private:
             pesLength_ = (static_cast<uint32_t>(d[4]) << 8) | d[5];
             pesHeader_ = 9u + d[8];
             pesBytes_ = h.length;
-            frameKnown_ = pesHeader_ + 4 <= h.length && parseAudioFrame(d + pesHeader_, h.length - pesHeader_, frame_);
+            frameKnown_ = d[3] != 0xBD && pesHeader_ + 4 <= h.length
+                          && parseAudioFrame(d + pesHeader_, h.length - pesHeader_, frame_);
+            // A PES packet that begins inside a frame: its frames are those of the ones before.
+            if (!frameKnown_ && d[3] != 0xBD && haveLastFrame_) {
+                frame_ = lastFrame_;
+                frameKnown_ = true;
+            }
+            if (frameKnown_) {
+                lastFrame_ = frame_;
+                haveLastFrame_ = true;
+            }
             audio.push_back(OutputAudio{p.offset, pts});
             return;
         }
@@ -699,6 +711,8 @@ private:
     uint64_t pesBytes_ = 0;
     bool frameKnown_ = false;
     AudioFrame frame_;
+    bool haveLastFrame_ = false;
+    AudioFrame lastFrame_;
     bool havePrevAudio_ = false;
     int64_t prevAudioPts_ = 0;
     int64_t prevAudioEnd_ = 0;
