@@ -18,6 +18,9 @@ int runScan(CliContext& ctx, int argc, char** argv);
 int runUnits(CliContext& ctx, int argc, char** argv);
 int runCut(CliContext& ctx, int argc, char** argv);
 int runListMpeg(CliContext& ctx, int argc, char** argv);
+int runCheck(CliContext& ctx, int argc, char** argv);
+// check FILE followed by the options and sources of cut (without -o).
+int runCheckAgainstCut(CliContext& ctx, int argc, char** argv);
 
 // Prints a usage error on stderr and returns 2.
 int usageError(const char* fmt, ...);

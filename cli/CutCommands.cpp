@@ -6,6 +6,8 @@
 #include "cut/CutEditor.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
+#include "output/SavedFileCheck.h"
+#include "output/StreamAssembler.h"
 #include "source/SourceAnalyser.h"
 #include "source/UnitRanges.h"
 
@@ -199,12 +201,13 @@ bool applyEdit(CliContext& ctx, const Edit& e)
     return false;
 }
 
-} // namespace
-
-int runCut(CliContext& ctx, int argc, char** argv)
+// cut, or with checkOnly `check FILE [edits] SOURCE...`: the same edits, and
+// FILE checked against them instead of saved.
+int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
 {
     const char* output = nullptr;
     int selectionOnly = 0;
+    bool checkAfter = checkAfterSaveWanted(ctx.app.settings.saveCheckAfterSave, false);
     std::vector<Edit> edits;
     std::vector<const char*> sources;
 
@@ -251,7 +254,15 @@ int runCut(CliContext& ctx, int argc, char** argv)
             selectionOnly = 1;
             continue;
         }
-        if (a[0] == '-' && a[1] != 0) return usageError("cut: unknown option %s", a);
+        if (!std::strcmp(a, "--check") && !checkOnly) {
+            checkAfter = true;
+            continue;
+        }
+        if (a[0] == '-' && a[1] != 0) return usageError("%s: unknown option %s", checkOnly ? "check" : "cut", a);
+        if (checkOnly && !output) {
+            output = a;
+            continue;
+        }
         sources.push_back(a);
     }
     if (!output) return usageError("cut needs -o OUT");
@@ -282,9 +293,24 @@ int runCut(CliContext& ctx, int argc, char** argv)
         std::fputs("orvane-cli: --selection-only without a list selection (--select A-B); nothing saved\n", stderr);
         return 1;
     }
+    const bool split = ctx.app.settings.splitPvaDstFile == 1;
+    if (checkOnly) {
+        assembleNewStream(ctx.editor, selectionOnly);
+        return checkSavedFile(savedFiles(output, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1 ? 0 : 1;
+    }
     ctx.editor.outputName = output;
-    return saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, ctx.op) == 1 ? 0 : 1;
+    if (saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, ctx.op) != 1) return 1;
+    if (!checkAfter) return 0;
+    return checkSavedFile(savedFiles(ctx.editor.outputName, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1
+               ? 0
+               : 1;
 }
+
+} // namespace
+
+int runCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, false); }
+
+int runCheckAgainstCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, true); }
 
 int runListMpeg(CliContext& ctx, int argc, char** argv)
 {

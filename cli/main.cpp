@@ -29,6 +29,7 @@ const char* usageText =
     "                    assCleanJoins (1, the default: joins without a broken or\n"
     "                    repeated picture, time stamps and sound running on;\n"
     "                    0: the plain assembly)\n"
+    "                    saveCheckAfterSave (1: check every save as --check does)\n"
     "\n"
     "Commands:\n"
     "  scan [--log] FILE...\n"
@@ -39,7 +40,7 @@ const char* usageText =
     "        (console messages go to stderr).\n"
     "  cut -o OUT [--add S:A-B]... [--add S@HH:MM:SS[.mmm]-HH:MM:SS[.mmm]]...\n"
     "      [--insert S:A-B@P]... [--delete A-B]... [--undo] [--redo] [--select A-B]\n"
-    "      [--selection-only] SOURCE...\n"
+    "      [--selection-only] [--check] SOURCE...\n"
     "        Scan the sources into slots 0..n-1 (in argument order), apply the edits in\n"
     "        the order given and save the new PVA to OUT. Sources, units and list\n"
     "        entries count from 0; ranges include both ends.\n"
@@ -51,7 +52,16 @@ const char* usageText =
     "          --undo, --redo   step through the edit history (six levels)\n"
     "          --select A-B     select list entries A..B (for --selection-only)\n"
     "        At least one --add or --insert is needed. When an edit fails, nothing is\n"
-    "        saved.\n"
+    "        saved. --check (or saveCheckAfterSave=1) checks OUT after the save as\n"
+    "        check does, against the edits and sources.\n"
+    "  check FILE...\n"
+    "  check FILE [cut's edit options] SOURCE...\n"
+    "        Check a saved new PVA (or bare video stream; a split save's part files in\n"
+    "        order): every picture decodes, the video and audio time stamps run on, the\n"
+    "        packets are well formed. With the edits and sources of its cut also that\n"
+    "        its pictures are the chosen ones, decode as in their sources, and keep\n"
+    "        their sound. Problems are printed as \"check: ...\" lines; exit status 1\n"
+    "        when there is one.\n"
     "  list-mpeg FILE\n"
     "        List the GOPs and pictures of an MPEG-2 video elementary stream into out.txt.\n"
     "\n"
@@ -172,5 +182,6 @@ int main(int argc, char** argv)
     if (!std::strcmp(command, "units")) return runUnits(ctx, rest, restArgv);
     if (!std::strcmp(command, "cut")) return runCut(ctx, rest, restArgv);
     if (!std::strcmp(command, "list-mpeg")) return runListMpeg(ctx, rest, restArgv);
+    if (!std::strcmp(command, "check")) return runCheck(ctx, rest, restArgv);
     return usageError("unknown command '%s'", command);
 }

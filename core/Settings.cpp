@@ -18,6 +18,9 @@ namespace {
 struct SettingsKey {
     const char* name;
     int32_t Settings::*field;
+    // A key after the eleven: written only when its value is not `unset`.
+    bool optional = false;
+    int32_t unset = 0;
 };
 
 // The order of the settings file.
@@ -35,6 +38,7 @@ constexpr SettingsKey settingsKeys[] = {
     {"fastBufferScan", &Settings::fastBufferScan},
     // Added after the eleven: a file without them leaves them at their defaults.
     {"assCleanJoins", &Settings::assCleanJoins},
+    {"saveCheckAfterSave", &Settings::saveCheckAfterSave, true, -1},
 };
 
 // Reads a decimal integer as "%d" does: optional white space, an optional sign,
@@ -164,6 +168,7 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     const char* name = fileName ? fileName : "";
     std::string text;
     for (const SettingsKey& key : settingsKeys) {
+        if (key.optional && live.*key.field == key.unset) continue;
         char line[64];
         std::snprintf(line, sizeof line, "%s=%d\n", key.name, static_cast<int>(live.*key.field));
         text += line;

@@ -623,8 +623,9 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
 }
 
 int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
-               const platform::OperationContext& op)
+               const platform::OperationContext& op, int* saved)
 {
+    if (saved) *saved = -1;
     if (editor.outputName.empty() || askName == 1) {
         if (!dialog) return -1;
         platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
@@ -634,6 +635,7 @@ int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int
         if (!dialog->saveFile(request, chosen)) return -1;
         editor.outputName = chosen;
     }
-    saveNewStream(editor, editor.outputName.c_str(), selectionOnly, op);
+    const int result = saveNewStream(editor, editor.outputName.c_str(), selectionOnly, op);
+    if (saved) *saved = result;
     return 1;
 }

@@ -15,9 +15,10 @@ inline constexpr uint32_t saveFlushMark = 4194304;    // 4 MiB
 
 // The save command: asks for the output name when none is known yet or askName
 // is 1, then writes the new PVA. -1 when the file dialog is cancelled (or there is
-// no dialog to ask with), else 1, also when the save itself fails.
+// no dialog to ask with), else 1, also when the save itself fails; `saved`, when
+// given, receives what saveNewStream returned (-1 when it did not run).
 int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int selectionOnly,
-               const platform::OperationContext& op);
+               const platform::OperationContext& op, int* saved = nullptr);
 
 // The most bytes the writer reads from a source at once; 0: one packet per read.
 // For benchmarks, which compare both in one run; the default reads up to the flush mark.

@@ -70,7 +70,8 @@ constexpr ControlTemplate mainControls[] = {
 // The setup dialog, 389 x 418 pixels: the skin picture under everything, then
 // four frames from top to bottom (cut on every picture; cut on I pictures with
 // the assembly options and both offsets; splitting; saving and scanning) and
-// the three buttons.
+// the three buttons. The last frame also holds the check after a save, right of
+// the fast scan.
 constexpr ControlTemplate setupControls[] = {
     {1038, K::picture, "", "BITMAP_MAIN", 0, 0, 259, 257},
     {1001, K::pushButton, "OK", "", 12, 234, 50, 14},
@@ -97,7 +98,8 @@ constexpr ControlTemplate setupControls[] = {
     {1057, K::groupBox, "", "", 6, 49, 247, 96},
     {none, K::groupBox, "", "", 6, 148, 247, 32},
     {none, K::groupBox, "", "", 6, 183, 247, 42},
-    {1069, K::checkBox, "Raccords propres", "", 150, 211, 80, 10},
+    {1069, K::checkBox, "Raccords propres", "", 12, 132, 88, 10},
+    {1070, K::checkBox, "Vérifier après sauvegarde", "", 104, 211, 140, 10},
 };
 
 constexpr DialogTemplate mainCutDialog{"MAINCUTDIALOG", 438, 281, mainControls,

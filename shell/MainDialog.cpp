@@ -8,6 +8,7 @@
 #include "platform/ScrollBar.h"
 #include "core/LogConsole.h"
 #include "shell/ProductTexts.h"
+#include "shell/SaveCheck.h"
 #include "shell/SetupDialog.h"
 #include "shell/ShellContext.h"
 #include "source/SourceAnalyser.h"
@@ -227,7 +228,10 @@ void MainDialog::saveCommand(int askName, int selectionOnly)
 {
     runOperation({.tellViewer = true, .sendPosition = SendPosition::always}, [&] {
         platform::OperationContext op = c_.operation(c_.saveProgress);
-        return saveDialog(c_.services.editor, &c_.services.fileDialog, askName, selectionOnly, op);
+        int saved = -1;
+        const int result = saveDialog(c_.services.editor, &c_.services.fileDialog, askName, selectionOnly, op, &saved);
+        if (saved == 1) checkAfterSave(c_, selectionOnly, op);
+        return result;
     });
 }
 

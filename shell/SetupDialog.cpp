@@ -30,6 +30,8 @@ constexpr CheckBox optionBoxes[] = {
     {setupid::elementary, &Settings::saveNoAVPacketHeader},
     {setupid::fastScan, &Settings::fastBufferScan},
     {setupid::cleanJoins, &Settings::assCleanJoins},
+    // Not said yet (-1): the window checks.
+    {setupid::checkAfterSave, &Settings::saveCheckAfterSave},
 };
 
 struct NumberEdit {

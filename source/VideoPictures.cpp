@@ -91,6 +91,13 @@ void VideoPictures::read(const PacketWalker& walker, uint64_t from)
     cut();
 }
 
+void VideoPictures::readElementary(const uint8_t* data, size_t size)
+{
+    stream_.assign(data, data + size);
+    packets_.clear();
+    cut();
+}
+
 size_t VideoPictures::packetOf(size_t at) const
 {
     auto it = std::upper_bound(packets_.begin(), packets_.end(), at,

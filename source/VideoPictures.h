@@ -164,6 +164,9 @@ public:
     // belong to a picture that began before and are left out. Work and memory are
     // linear in the bytes.
     void read(const PacketWalker& packets, uint64_t from);
+    // The same for a bare elementary stream: data[0 .. size-1] are its bytes, and
+    // packets() stays empty.
+    void readElementary(const uint8_t* data, size_t size);
 
     const std::vector<uint8_t>& stream() const { return stream_; }
     const std::vector<VideoPacket>& packets() const { return packets_; }

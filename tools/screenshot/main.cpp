@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -119,6 +120,25 @@ int main(int argc, char** argv)
         press(1055);
         files.answer = (out + "/orvane-screenshot-save.pva").toLocal8Bit().toStdString();
         grabWhileBusy(1058, "saving");
+        // The check that follows the save, on the same progress bar, and its message box.
+        bool checkGrabbed = false;
+        auto* checking = new QTimer(&application);
+        QObject::connect(checking, &QTimer::timeout, [&, checking] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                save(program.mainWindow()->widget(), "checked");
+                save(box, "check-message");
+                box->accept();
+                checking->stop();
+                checking->deleteLater();
+                return;
+            }
+            const std::string console(program.console().text(), static_cast<size_t>(program.console().length()));
+            if (!checkGrabbed && widget(1058)->isVisible() && console.find("Check: ") != std::string::npos) {
+                save(program.mainWindow()->widget(), "checking");
+                checkGrabbed = true;
+            }
+        });
+        checking->start(5);
         press(1070);
         QFile::remove(QString::fromStdString(files.answer));
         press(1027);

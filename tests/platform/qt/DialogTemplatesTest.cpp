@@ -107,6 +107,7 @@ const Expected setupControls[] = {
     {65535, ControlKind::groupBox, ""},
     {65535, ControlKind::groupBox, ""},
     {1069, ControlKind::checkBox, "Raccords propres"},
+    {1070, ControlKind::checkBox, "Vérifier après sauvegarde"},
 };
 
 template <size_t N>

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -177,6 +178,14 @@ void Script::start(std::function<void()> end, std::function<bool()> ready, int t
         next_ = steps_.size();
         end_();
     });
+    auto* answer = new QTimer(qApp);
+    QObject::connect(answer, &QTimer::timeout, [this] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            messageBoxes_.push_back(box->text().toStdString());
+            box->accept();
+        }
+    });
+    answer->start(20);
     schedule();
 }
 

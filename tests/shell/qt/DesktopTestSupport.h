@@ -73,6 +73,9 @@ public:
     // A step waits while `ready` does not hold (a scan or a save serves events too).
     void start(std::function<void()> end, std::function<bool()> ready, int timeoutMs = 120000);
     bool finished() const { return next_ >= steps_.size(); }
+    // The texts of the message boxes the program showed meanwhile; each is answered
+    // (closed) as a user would, so that a session never waits on one.
+    const std::vector<std::string>& messageBoxes() const { return messageBoxes_; }
 
 private:
     void schedule();
@@ -84,6 +87,7 @@ private:
     size_t next_ = 0;
     std::function<void()> end_;
     std::function<bool()> ready_;
+    std::vector<std::string> messageBoxes_;
 };
 
 // Serves events for about `ms` milliseconds (a step may wait for the program).
