@@ -1,7 +1,9 @@
 #include "output/CleanJoins.h"
+#include "output/StreamAssembler.h"
 
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
+#include "source/AudioFrame.h"
 #include "source/FileAccess.h"
 #include "source/PacketWalker.h"
 #include "source/SourceAnalyser.h"
@@ -220,32 +222,10 @@ struct AudioFrames {
 // A frame header's length in bytes and its time in ticks; false when it is none.
 bool audioFrameAt(const uint8_t* h, size_t left, uint32_t& bytes, uint32_t& ticks)
 {
-    if (left < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    const int version = (h[1] >> 3) & 3;   // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    const int layer = 4 - ((h[1] >> 1) & 3);
-    const int rateIndex = h[2] >> 4, srIndex = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
-    if (version == 1 || layer == 4 || rateIndex == 0 || rateIndex == 15 || srIndex == 3) return false;
-    static constexpr int kbit[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static constexpr int rates[3] = {44100, 48000, 32000};
-    const bool mpeg1 = version == 3;
-    const int rate = rates[srIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const int bitRate = kbit[mpeg1 ? 0 : 1][layer - 1][rateIndex] * 1000;
-    int samples;
-    if (layer == 1) {
-        bytes = static_cast<uint32_t>((12 * bitRate / rate + padding) * 4);
-        samples = 384;
-    } else {
-        const int perSlot = layer == 3 && !mpeg1 ? 72 : 144;
-        bytes = static_cast<uint32_t>(perSlot * bitRate / rate + padding);
-        samples = layer == 3 && !mpeg1 ? 576 : 1152;
-    }
-    ticks = static_cast<uint32_t>((int64_t{samples} * 90000 + rate / 2) / rate);
+    MpegAudioFrame f;
+    if (!parseMpegAudioFrame(h, left, f)) return false;
+    bytes = f.bytes;
+    ticks = static_cast<uint32_t>((int64_t{f.samples} * 90000 + f.sampleRate / 2) / f.sampleRate);
     return bytes >= 4;
 }
 
@@ -283,19 +263,6 @@ bool readPayload(const SourceStream& src, int64_t j, std::vector<uint8_t>& paylo
         return false;
     payload.assign(bytes.begin() + pvaHeaderSize, bytes.end());
     return true;
-}
-
-// The list entries that are assembled: all, or the selected ones.
-struct EntryRange {
-    int32_t first = 0;
-    int32_t last = -1;
-};
-
-EntryRange entriesToAssemble(const CutList& list, int selectionOnly)
-{
-    if (selectionOnly != 1) return {0, list.count - 1};
-    if (list.selStart < 0 || list.selEnd < 0) return {};
-    return {list.selStart, std::min(list.selEnd, list.count - 1)};
 }
 
 // A run of units that follow each other in one source: packets first .. end - 1.

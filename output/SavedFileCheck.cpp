@@ -6,6 +6,7 @@
 #include "media/StreamDecoder.h"
 #include "output/OutputWriter.h"
 #include "platform/Operation.h"
+#include "source/AudioFrame.h"
 #include "source/FileAccess.h"
 #include "source/PacketWalker.h"
 #include "source/PvaPacket.h"
@@ -240,35 +241,10 @@ struct AudioFrame {
 
 bool parseAudioFrame(const uint8_t* h, size_t n, AudioFrame& out)
 {
-    if (n < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    const int version = (h[1] >> 3) & 3;   // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    const int layer = 4 - ((h[1] >> 1) & 3);
-    const int bitrateIndex = h[2] >> 4;
-    const int rateIndex = (h[2] >> 2) & 3;
-    if (version == 1 || layer == 4 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) return false;
-    static const int kbps[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static const int rates[3] = {44100, 48000, 32000};
-    const bool mpeg1 = version == 3;
-    const int rate = rates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
-    const int bitrate = kbps[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
-    int samples;
-    if (layer == 1) {
-        samples = 384;
-        out.bytes = static_cast<uint32_t>(12 * bitrate / rate * 4);
-    } else if (layer == 2 || mpeg1) {
-        samples = 1152;
-        out.bytes = static_cast<uint32_t>(144 * bitrate / rate);
-    } else {
-        samples = 576;
-        out.bytes = static_cast<uint32_t>(72 * bitrate / rate);
-    }
-    out.ticks = samples * 90000.0 / rate;
+    MpegAudioFrame f;
+    if (!parseMpegAudioFrame(h, n, f)) return false;
+    out.bytes = f.bytes - f.padding;
+    out.ticks = f.samples * 90000.0 / f.sampleRate;
     return out.bytes > 0;
 }
 

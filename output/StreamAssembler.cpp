@@ -166,20 +166,14 @@ int containsAudioPesStart(const CutEditor& editor, int32_t s, uint32_t first, ui
     return 0;
 }
 
-namespace {
-
-// The entries an assembly takes, first..last of the list; none when first > last.
-struct EntryRange {
-    int32_t first = 0;
-    int32_t last = -1;
-};
-
 EntryRange entriesToAssemble(const CutList& list, int selectionOnly)
 {
     if (selectionOnly != 1) return {0, list.count - 1};
     if (list.selStart < 0 || list.selEnd < 0) return {};
     return {list.selStart, std::min(list.selEnd, list.count - 1)};
 }
+
+namespace {
 
 // The packets added for one entry: first..last, and the audio bound (0: none).
 struct PacketRange {

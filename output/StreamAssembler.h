@@ -2,6 +2,15 @@
 #include <cstdint>
 
 class CutEditor;
+struct CutList;
+
+// The entries an assembly takes, first..last of the list (all, or the selected ones
+// with selectionOnly 1); none when first > last.
+struct EntryRange {
+    int32_t first = 0;
+    int32_t last = -1;
+};
+EntryRange entriesToAssemble(const CutList& list, int selectionOnly);
 
 // Builds the editor's NewPvaPacketList from the current cut list (only the selected
 // entries when selectionOnly is 1). 0 when the list has no entries, else 1.
