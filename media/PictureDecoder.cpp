@@ -1,4 +1,5 @@
 #include "media/PictureDecoder.h"
+#include "media/Mpeg2Codec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,18 +25,8 @@ PictureSize displaySize(int width, int height, int sarNum, int sarDen)
 
 PictureDecoder::PictureDecoder()
 {
-    // Damage is reported by the caller; the decoder's own remarks would only flood stderr.
-    av_log_set_level(AV_LOG_FATAL);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG2VIDEO);
-    if (!codec) return;
-    context_ = avcodec_alloc_context3(codec);
-    if (!context_) return;
     // Slices decode in parallel without delaying the output, which frame threads would.
-    context_->thread_type = FF_THREAD_SLICE;
-    context_->thread_count = 0;
-    // Refused before any frame memory is taken for it.
-    context_->max_pixels = maxPixels;
-    if (avcodec_open2(context_, codec, nullptr) < 0) avcodec_free_context(&context_);
+    context_ = openMpeg2Decoder(FF_THREAD_SLICE, 0);
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
     wanted_ = av_frame_alloc();

@@ -1,4 +1,5 @@
 #include "media/StreamDecoder.h"
+#include "media/Mpeg2Codec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -43,16 +44,9 @@ uint64_t digestFrame(const AVFrame* f)
 
 StreamDecoder::StreamDecoder()
 {
-    // Damage is reported by the caller; the decoder's own remarks would only flood stderr.
-    av_log_set_level(AV_LOG_FATAL);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG2VIDEO);
-    if (!codec) return;
-    context_ = avcodec_alloc_context3(codec);
-    if (!context_) return;
     // One thread: a check is measured against a plain decode on one core, and the
     // pictures come back at once, in order.
-    context_->thread_count = 1;
-    if (avcodec_open2(context_, codec, nullptr) < 0) avcodec_free_context(&context_);
+    context_ = openMpeg2Decoder(0, 1);
     packet_ = av_packet_alloc();
     frame_ = av_frame_alloc();
 }
