@@ -4,6 +4,7 @@
 #include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
+#include "output/CleanJoins.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
 #include "output/SavedFileCheck.h"
@@ -295,7 +296,9 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     }
     const bool split = ctx.app.settings.splitPvaDstFile == 1;
     if (checkOnly) {
-        assembleNewStream(ctx.editor, selectionOnly);
+        // The packet list the save made, to check the file against.
+        CleanJoinPlan plan;
+        assembleForSave(ctx.editor, selectionOnly, plan);
         return checkSavedFile(savedFiles(output, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1 ? 0 : 1;
     }
     ctx.editor.outputName = output;

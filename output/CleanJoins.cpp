@@ -575,3 +575,14 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
     if (open) assembly.add(range);
     return 1;
 }
+
+bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+{
+    plan.clear();
+    if (editor.app.settings.assCleanJoins != 1) {
+        assembleNewStream(editor, selectionOnly);
+        return false;
+    }
+    assembleCleanJoins(editor, selectionOnly, plan);
+    return true;
+}

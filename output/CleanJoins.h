@@ -47,6 +47,10 @@ struct CleanJoinPlan {
 // a source that cannot be read there is copied as the plain assembly would.
 int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan);
 
+// The packet list of a save as the settings say: with assCleanJoins 1 the clean
+// joins above (true, `plan` filled), else the plain assembly (false, `plan` empty).
+bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan);
+
 // A GOP header's time code (the 25 bits after its start code) moved on by
 // `pictures` at `picturesPerSecond`, wrapping at 24 hours; drop flag and marker kept.
 uint32_t shiftTimeCode(uint32_t timeCode, int32_t pictures, int32_t picturesPerSecond);

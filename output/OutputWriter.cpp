@@ -586,11 +586,7 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
     const bool isOutputName = name && editor.outputName == baseName;
 
     CleanJoinPlan plan;
-    const bool clean = app.settings.assCleanJoins == 1;
-    if (clean)
-        assembleCleanJoins(editor, selectionOnly, plan);
-    else
-        assembleNewStream(editor, selectionOnly);
+    const bool clean = assembleForSave(editor, selectionOnly, plan);
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {

@@ -115,6 +115,12 @@ TEST_F(CliCheck, CleanOutputsOfTheSampleSetPassAndTheCheckRunsOnlyWhenAsked)
         EXPECT_EQ(bySetting.status, 0) << bySetting.out;
         EXPECT_EQ(checkLines(bySetting.out), lines);
 
+        // Checked later against its cut, the file is compared with the list the save made.
+        const size_t nameEnd = c.cut.find(' ', 3);
+        RunResult against = cli(c.options + " check " + c.cut.substr(3, nameEnd - 3) + c.cut.substr(nameEnd));
+        EXPECT_EQ(against.status, 0) << against.out << against.err;
+        EXPECT_EQ(checkLines(against.out), lines);
+
         RunResult alone = cli("check " + c.files);
         EXPECT_EQ(alone.status, 0) << alone.out << alone.err;
         EXPECT_TRUE(problemLines(alone.out).empty()) << alone.out;
