@@ -33,11 +33,14 @@ struct TimeCodeShift {
 struct CleanJoinPlan {
     std::vector<PacketRewrite> rewrites;   // by entry
     std::vector<TimeCodeShift> timeCodes;  // by firstEntry
-    void clear()
-    {
-        rewrites.clear();
-        timeCodes.clear();
-    }
+    // Re-encoding at cuts (saveRecodeAtCuts): the new PTS of each re-encoded picture,
+    // in the order written, and what it came to.
+    std::vector<uint32_t> recoded;
+    uint32_t recodedCuts = 0;
+    uint64_t recodedPictures = 0;
+    uint64_t recodedBytes = 0;
+    uint64_t replacedBytes = 0;
+    void clear() { *this = CleanJoinPlan{}; }
 };
 
 // Fills the editor's NewPvaPacketList from the current cut list (only the selected

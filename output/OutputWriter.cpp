@@ -587,6 +587,11 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
 
     CleanJoinPlan plan;
     const bool clean = assembleForSave(editor, selectionOnly, plan);
+    if (plan.recodedCuts > 0)
+        app.log.writef("%llu pictures re-encoded at %u cuts (%llu bytes in place of %llu)\n",
+                       static_cast<unsigned long long>(plan.recodedPictures), plan.recodedCuts,
+                       static_cast<unsigned long long>(plan.recodedBytes),
+                       static_cast<unsigned long long>(plan.replacedBytes));
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {
