@@ -26,6 +26,7 @@ struct Settings {
     // With cutAtIFrames 0 a range that starts at a P or B picture (or at an open GOP's
     // I picture) has the few pictures up to the next I picture re-encoded as a closed
     // GOP, and each range ends with the B pictures shown before its last anchor.
+    // Written to the settings file only once it is 1.
     int32_t saveRecodeAtCuts = 0;
 
     // Whether a cancel button has asked the running scan or save to stop.
@@ -48,7 +49,7 @@ int setSettings(Settings& live, const Settings& from);
 // A value no setting can take (a split size below 4 MB) is refused: the field keeps
 // its value, and with a console the refusal is said there.
 int readSettingsFile(Settings& live, const char* fileName, LogConsole* log = nullptr);
-// Writes the eleven keys, then assCleanJoins, then each later key once it is set (saveRecodeAtCuts always); 1, or -1 (with "ERROR: can't write %s\n") when it can't be created.
+// Writes the eleven keys, then assCleanJoins, then each later key once it is set; 1, or -1 (with "ERROR: can't write %s\n") when it can't be created.
 int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& log);
 // One "key=value" assignment as in the settings file; 1 when it matched a key and
 // was taken, 0 when its value was refused (the field keeps its value; with a

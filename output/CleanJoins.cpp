@@ -278,6 +278,7 @@ bool readPayload(const SourceStream& src, int64_t j, std::vector<uint8_t>& paylo
 // A new video packet of re-encoded pictures: its flags, payload and, when it starts
 // a picture, that picture's time stamp (relative to the source's start).
 struct RecodedPacket {
+    int64_t sourcePacket = 0;   // stands for: the replaced picture's first packet, else a video packet without a picture start
     uint8_t flags = 0;
     bool hasPts = false;
     uint32_t pts = 0;
@@ -470,14 +471,27 @@ RecodedStart recodeStart(const SourceStream& src, int64_t first, int64_t end, st
         why = result.underflow ? "the decoder's buffer would run dry" : "the pictures would not fit in the bytes they replace";
         return out;
     }
-    // Cut into packets: each picture starts one, with its time stamp.
+    // Cut into packets: each picture starts one, with its time stamp. In the packet
+    // list it stands in the place of the picture it replaces.
     const uint8_t baseFlags = static_cast<uint8_t>(src.pktHeader[first].flags & ~(pvaFlagPts | 3u));
+    auto packetIndex = [&](uint64_t offset) {
+        const auto at = std::upper_bound(&src.pktPos[0], &src.pktPos[0] + src.pktCount, offset);
+        return static_cast<int64_t>(at - &src.pktPos[0]) - 1;
+    };
     for (const media::RecodedPicture& p : result.pictures) {
         const int64_t t = wantedTags[static_cast<size_t>(p.displayIndex)];
+        const int64_t pictureAt = packetIndex(pics[wanted[static_cast<size_t>(p.displayIndex)].second].packet);
+        int64_t rest = pictureAt;
+        for (int64_t j = pictureAt + 1; j <= lastPacket && j <= pictureAt + 400; ++j)
+            if (isVideo(src, j) && src.picType[j] == 0) {
+                rest = j;
+                break;
+            }
         size_t at = 0;
         bool firstPacket = true;
         while (at < p.bytes.size()) {
             RecodedPacket pk;
+            pk.sourcePacket = firstPacket ? pictureAt : rest;
             pk.flags = static_cast<uint8_t>(baseFlags | (firstPacket ? pvaFlagPts : 0));
             pk.hasPts = firstPacket;
             pk.pts = static_cast<uint32_t>(t);
@@ -578,7 +592,7 @@ void CleanAssembly::appendRecoded(int32_t s, int64_t j, const RecodedPacket& p)
     const uint32_t k = list_.numOfAVpkt - 1;
     list_.newVideoPts[k] = calc_ ? p.pts + videoPtsOffset_ : p.pts;
     plan_.rewrites.push_back({k, p.flags, p.payload});
-    if (p.hasPts) plan_.recoded.push_back(list_.newVideoPts[k]);
+    if (p.hasPts) list_.recodedEntries.push_back(k);
 }
 
 // The time one audio PES packet plays: up to the next one of its source.
@@ -764,7 +778,7 @@ void CleanAssembly::add(Range r)
         if (isVideo(src, j)) {
             const bool inside = j >= r.first && j < r.end;
             if (inside && !recodedOut) {
-                for (const RecodedPacket& p : recoded.packets) appendRecoded(r.source, j, p);
+                for (const RecodedPacket& p : recoded.packets) appendRecoded(r.source, p.sourcePacket, p);
                 recodedOut = true;
             }
             if (inside && j < copyFirst) continue;
@@ -834,6 +848,7 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
 {
     NewPvaPacketList& packets = editor.packetList;
     packets.numOfAVpkt = 0;
+    packets.recodedEntries.clear();
     packets.refusedPackets = 0;
     plan.clear();
     if (!editor.ready()) return -1;

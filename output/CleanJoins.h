@@ -33,9 +33,7 @@ struct TimeCodeShift {
 struct CleanJoinPlan {
     std::vector<PacketRewrite> rewrites;   // by entry
     std::vector<TimeCodeShift> timeCodes;  // by firstEntry
-    // Re-encoding at cuts (saveRecodeAtCuts): the new PTS of each re-encoded picture,
-    // in the order written, and what it came to.
-    std::vector<uint32_t> recoded;
+    // Re-encoding at cuts (saveRecodeAtCuts): what it came to.
     uint32_t recodedCuts = 0;
     uint64_t recodedPictures = 0;
     uint64_t recodedBytes = 0;
