@@ -79,21 +79,8 @@ bool decodeWanted(std::span<const CodedPicture> feed, std::span<const int64_t> t
             av_frame_unref(frame);
         }
     };
-    for (size_t k = 0; ok && k < feed.size(); ++k) {
-        if (av_new_packet(pkt, static_cast<int>(feed[k].size)) < 0) {
-            ok = false;
-            break;
-        }
-        std::memcpy(pkt->data, feed[k].data, feed[k].size);
-        pkt->pts = tags[k];
-        int rc = avcodec_send_packet(dec, pkt);
-        if (rc == AVERROR(EAGAIN)) {
-            collect();
-            rc = avcodec_send_packet(dec, pkt);
-        }
-        av_packet_unref(pkt);
-        collect();
-    }
+    // A damaged picture is skipped as a player would; a wanted one it leaves undecoded is said below.
+    for (size_t k = 0; ok && k < feed.size(); ++k) sendCodedPicture(dec, pkt, feed[k].data, feed[k].size, tags[k], collect);
     if (dec) {
         avcodec_send_packet(dec, nullptr);
         collect();
@@ -147,7 +134,6 @@ bool encodeAt(const Frames& frames, const RecodeFormat& f, int q, RecodeResult& 
     if (f.hasNonIntraMatrix) enc->inter_matrix = naturalMatrix(f.nonIntraMatrix);
     av_opt_set_int(enc->priv_data, "sc_threshold", 1000000000, 0);
     av_opt_set_int(enc->priv_data, "timecode_frame_start", f.timeCodePictures, 0);
-    av_log_set_level(getenv("ORVANE_AVLOG") ? AV_LOG_DEBUG : AV_LOG_FATAL);
     if (avcodec_open2(enc, codec, nullptr) < 0) {
         avcodec_free_context(&enc);
         error = "the MPEG-2 encoder refused the stream's format";

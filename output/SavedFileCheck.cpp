@@ -802,12 +802,7 @@ private:
     void compareShown()
     {
         const std::vector<Picture>& out = file_.pictures;
-        if (out.size() != expected_.size()) {
-            char b[160];
-            std::snprintf(b, sizeof b, "the file has %llu pictures where the new PVA has %llu",
-                          static_cast<unsigned long long>(out.size()), static_cast<unsigned long long>(expected_.size()));
-            file_.add(none, b, out.empty() ? none : std::min(out.size(), expected_.size()) - 1);
-        }
+        compareCount();
         joins.assign(sequenceStarts_.size() > 1 ? sequenceStarts_.size() - 1 : 0, out.size());
         size_t n = 0;
         for (size_t seq = 0; seq < sequenceStarts_.size(); ++seq) {
@@ -860,16 +855,21 @@ private:
             file_.add(none, "picture " + std::to_string(n) + " is not in the cut list", n);
     }
 
+    void compareCount()
+    {
+        const std::vector<Picture>& out = file_.pictures;
+        if (out.size() == expected_.size()) return;
+        char b[160];
+        std::snprintf(b, sizeof b, "the file has %llu pictures where the new PVA has %llu",
+                      static_cast<unsigned long long>(out.size()), static_cast<unsigned long long>(expected_.size()));
+        const uint64_t at = std::min<uint64_t>(out.size(), expected_.size());
+        file_.add(none, b, at < out.size() ? at : (out.empty() ? none : out.size() - 1));
+    }
+
     void compareOrder()
     {
         const std::vector<Picture>& out = file_.pictures;
-        if (out.size() != expected_.size()) {
-            char b[160];
-            std::snprintf(b, sizeof b, "the file has %llu pictures where the new PVA has %llu",
-                          static_cast<unsigned long long>(out.size()), static_cast<unsigned long long>(expected_.size()));
-            const uint64_t at = std::min<uint64_t>(out.size(), expected_.size());
-            file_.add(none, b, at < out.size() ? at : (out.empty() ? none : out.size() - 1));
-        }
+        compareCount();
         // Where each chosen picture is, for a look-up.
         std::unordered_map<SourcePicture, std::vector<size_t>, SourcePictureHash> where;
         for (size_t c = 0; c < chosen_.size(); ++c) where[chosen_[c]].push_back(c);
