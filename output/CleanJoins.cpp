@@ -9,6 +9,7 @@
 #include "source/SourceAnalyser.h"
 #include "source/VideoPictures.h"
 #include "media/PictureRecoder.h"
+#include "platform/Operation.h"
 
 #include <algorithm>
 #include <map>
@@ -528,13 +529,15 @@ struct Range {
 
 class CleanAssembly {
 public:
-    CleanAssembly(CutEditor& editor, CleanJoinPlan& plan)
-        : editor_(editor), list_(editor.packetList), settings_(editor.app.settings), plan_(plan),
+    CleanAssembly(CutEditor& editor, CleanJoinPlan& plan, const platform::OperationContext* op)
+        : op_(op), editor_(editor), list_(editor.packetList), settings_(editor.app.settings), plan_(plan),
           calc_(settings_.assCalcNewPts == 1), recode_(settings_.saveRecodeAtCuts == 1),
           videoPtsOffset_((500u - static_cast<uint32_t>(settings_.assAudioPtsOffset)) * 90u)
     {}
 
     void add(Range range);
+    // Progress of the re-encoding: `done` of `all` entries assembled. False once cancelled.
+    bool going(int64_t done, int64_t all);
 
 private:
     bool append(int32_t s, int64_t j, bool video, uint32_t ptsDelta = 0);
@@ -544,6 +547,9 @@ private:
     uint32_t audioDuration(const SourceStream& src, int64_t j);
     uint32_t lastShownPts(const SourceStream& src, const Range& r, uint32_t fallback) const;
 
+    const platform::OperationContext* op_;
+    bool showing_ = false;
+    int lastPercent_ = -1;
     CutEditor& editor_;
     NewPvaPacketList& list_;
     const Settings& settings_;
@@ -583,6 +589,29 @@ bool CleanAssembly::append(int32_t s, int64_t j, bool video, uint32_t ptsDelta)
         list_.newAudioPts[k] = ptsDelta + (calc_ ? src.aPts[j] + videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset)
                                                  : src.aPts[j]);
     return true;
+}
+
+bool CleanAssembly::going(int64_t done, int64_t all)
+{
+    if (!op_ || !recode_) return true;
+    if (!showing_) {
+        op_->progress.running(true);
+        showing_ = true;
+    }
+    if (done >= all) {
+        op_->progress.running(false);
+        showing_ = false;
+        return true;
+    }
+    const int percent = all > 0 ? static_cast<int>(done * 100 / all) : 0;
+    if (percent != lastPercent_) op_->progress.progress(percent);
+    lastPercent_ = percent;
+    op_->pump.serve(8);
+    if (!op_->cancelRequested()) return true;
+    plan_.cancelled = true;
+    op_->progress.running(false);
+    showing_ = false;
+    return false;
 }
 
 // A packet of re-encoded pictures, in place of source packet j.
@@ -844,7 +873,7 @@ void shiftGopTimeCodes(uint8_t* data, uint32_t length, int32_t pictures, int32_t
         [](uint32_t, const PictureHeader&) {});
 }
 
-int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan, const platform::OperationContext* op)
 {
     NewPvaPacketList& packets = editor.packetList;
     packets.numOfAVpkt = 0;
@@ -856,10 +885,11 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
     if (list.count == 0) return 0;
 
     const EntryRange entries = entriesToAssemble(list, selectionOnly);
-    CleanAssembly assembly(editor, plan);
+    CleanAssembly assembly(editor, plan, op);
     bool open = false;
     Range range{};
     for (int32_t i = entries.first; i <= entries.last; ++i) {
+        if (!assembly.going(i - entries.first, int64_t{entries.last} - entries.first + 1)) return -1;
         const SourceStream* src = editor.app.usableSource(list.source[i]);
         const bool usable = src && list.firstPacket[i] >= 0 && list.firstPacket[i] < list.endPacket[i]
             && list.endPacket[i] <= src->pktCount;
@@ -877,16 +907,17 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
         open = true;
     }
     if (open) assembly.add(range);
+    assembly.going(1, 1);
     return 1;
 }
 
-bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan, const platform::OperationContext* op)
 {
     plan.clear();
     if (editor.app.settings.assCleanJoins != 1) {
         assembleNewStream(editor, selectionOnly);
         return false;
     }
-    assembleCleanJoins(editor, selectionOnly, plan);
+    assembleCleanJoins(editor, selectionOnly, plan, op);
     return true;
 }

@@ -6,7 +6,7 @@
 // order: copied ones bit-identical to the source's decode, re-encoded ones (only at
 // a range's start, fewer than a GOP) at 40 dB or more, in no more bytes than they
 // replace, with the decoder's buffer never running dry.
-#include "support/TestSupport.h"
+#include "WriterRig.h"
 
 #include "media/PictureRecoder.h"
 
@@ -298,6 +298,51 @@ TEST(RecodeAtCuts, CutAtIPicturesTheLeadingBPicturesOfAnOpenGopAreReencoded)
     ASSERT_EQ(off.status, 0);
     EXPECT_EQ(off.out.find("re-encoded"), std::string::npos);
     EXPECT_EQ(decodeAll(dir.file("off.pva")).size(), decodeAll(dir.file("gops.pva")).size() - 6);
+}
+
+// The re-encoding is part of the save: its progress shows on the save's bar, the
+// window is served meanwhile, and the cancel button stops it with nothing written.
+TEST(RecodeAtCuts, TheReencodingShowsProgressAndStopsAtCancel)
+{
+    const std::string source = makeRecording("recode.pva", "");
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "saved");
+        writertest::Rig rig;
+        rig.app->settings.cutAtIFrames = 0;
+        rig.app->settings.assCleanJoins = 1;
+        rig.app->settings.saveRecodeAtCuts = 1;
+        rig.load("src.pva", readBytes(source));
+        // Ten ranges, each from a P picture.
+        const std::vector<Unit> u = units(source, 0);
+        for (int k = 0, from = 14; k < 10; ++k, from += 12) {
+            const int p = unitOf(u, 2, from);
+            rig.app->sources[0].selStart = p;
+            rig.app->sources[0].selEnd = p + 4;
+            ASSERT_EQ(rig.editor->insertSrcPicPkts(true), 1);
+        }
+        std::vector<int> percents;
+        int servedDuringSave = 0;
+        rig.host.pump.onServe = [&](int) {
+            ++servedDuringSave;
+            percents.push_back(rig.host.bar.position);
+            if (cancel && servedDuringSave == 4) rig.app->settings.cancelRequested = 1;
+        };
+        rig.controls = rig.host.controls;
+        const int rc = rig.save("out.pva");
+        if (cancel) {
+            EXPECT_EQ(rc, -1);
+            EXPECT_NE(rig.text().find("Save cancelled while re-encoding at the cuts: nothing saved"), std::string::npos)
+                << rig.text();
+            EXPECT_FALSE(fileExists(rig.path("out.pva")));
+            EXPECT_EQ(rig.app->settings.cancelRequested, 0) << "the cancel was taken";
+        } else {
+            EXPECT_EQ(rc, 1) << rig.text();
+            EXPECT_NE(rig.text().find(" pictures re-encoded at 10 cuts"), std::string::npos) << rig.text();
+            EXPECT_GE(servedDuringSave, 10);
+            EXPECT_TRUE(std::is_sorted(percents.begin(), percents.begin() + 9)) << "the re-encoding's progress rises";
+            EXPECT_GT(percents[8], 0);
+        }
+    }
 }
 
 TEST(RecodeAtCuts, TheBufferSimulationFindsAPictureThatArrivesTooLate)
