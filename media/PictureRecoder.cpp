@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -133,7 +134,15 @@ bool encodeAt(const Frames& frames, const RecodeFormat& f, int q, RecodeResult& 
     if (f.hasIntraMatrix) enc->intra_matrix = naturalMatrix(f.intraMatrix);
     if (f.hasNonIntraMatrix) enc->inter_matrix = naturalMatrix(f.nonIntraMatrix);
     av_opt_set_int(enc->priv_data, "sc_threshold", 1000000000, 0);
-    av_opt_set_int(enc->priv_data, "timecode_frame_start", f.timeCodePictures, 0);
+    // The encoder takes its first time code only as text (its number option is overwritten).
+    {
+        const int fps = (enc->framerate.num + enc->framerate.den / 2) / enc->framerate.den;
+        const int64_t t = f.timeCodePictures % (int64_t{24} * 3600 * fps);
+        char text[32];
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d:%02d", static_cast<int>(t / (3600 * fps)),
+                      static_cast<int>(t / (60 * fps) % 60), static_cast<int>(t / fps % 60), static_cast<int>(t % fps));
+        av_opt_set(enc->priv_data, "gop_timecode", text, 0);
+    }
     if (avcodec_open2(enc, codec, nullptr) < 0) {
         avcodec_free_context(&enc);
         error = "the MPEG-2 encoder refused the stream's format";
