@@ -731,7 +731,7 @@ public:
     // 1 done, -1 cancelled, -2 can't read a source.
     int run(uint64_t workBefore, uint64_t totalWork)
     {
-        if (app_.settings.saveRecodeAtCuts == 1)
+        if (app_.settings.assCleanJoins == 1 && app_.settings.saveRecodeAtCuts == 1)
             compareShown();
         else
             compareOrder();
