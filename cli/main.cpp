@@ -30,6 +30,8 @@ const char* usageText =
     "                    repeated picture, time stamps and sound running on;\n"
     "                    0: the plain assembly)\n"
     "                    saveCheckAfterSave (1: check every save as --check does)\n"
+    "                    saveRecodeAtCuts (1: with cutAtIFrames=0 re-encode the\n"
+    "                    pictures between a cut and the next I picture)\n"
     "\n"
     "Commands:\n"
     "  scan [--log] FILE...\n"

@@ -23,6 +23,11 @@ struct Settings {
     // A saved file is checked after the save: 1 yes, 0 no, -1 not said (the window
     // checks, orvane-cli does not). Written to the settings file only once said.
     int32_t saveCheckAfterSave = -1;
+    // With cutAtIFrames 0 a range that starts at a P or B picture (or at an open GOP's
+    // I picture) has the few pictures up to the next I picture re-encoded as a closed
+    // GOP, and each range ends with the B pictures shown before its last anchor.
+    // Written to the settings file only once it is 1.
+    int32_t saveRecodeAtCuts = 0;
 
     // Whether a cancel button has asked the running scan or save to stop.
     bool cancelPending() const { return cancelRequested != 0; }

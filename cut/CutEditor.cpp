@@ -294,6 +294,7 @@ int CutEditor::resetEditor()
         return -1;
     }
     packetList.numOfAVpkt = 0;
+    packetList.recodedEntries.clear();
     for (SourceStream& src : app.sources) src.resetIndex();
     if (history) {
         for (CutList& level : history->levels) level.makeEmpty();

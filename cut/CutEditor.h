@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class SourceAnalyser;
 namespace platform { class Control; }
@@ -61,6 +62,9 @@ struct NewPvaPacketList {
     // says once how much did not fit and saves nothing.
     uint64_t refusedPackets = 0;
     bool quietRefusals = false;
+    // Entries that begin a re-encoded picture (re-encoding at cuts), in order; such an
+    // entry names the source picture it replaces.
+    std::vector<uint32_t> recodedEntries;
 
     bool reserve(size_t n)
     {

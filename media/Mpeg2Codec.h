@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <cstring>
 
 namespace media {
 
@@ -25,6 +26,26 @@ inline AVCodecContext* openMpeg2Decoder(int threadType, int threadCount)
     context->max_pixels = PictureDecoder::maxPixels;
     if (avcodec_open2(context, codec, nullptr) < 0) avcodec_free_context(&context);
     return context;
+}
+
+// Feeds one coded picture tagged `pts`; `collect` takes the pictures the decoder gives
+// back, also when it needs them taken before it accepts this one. False when the
+// picture could not be given to it (no memory, or the decoder refused it).
+template <class Collect>
+inline bool sendCodedPicture(AVCodecContext* context, AVPacket* packet, const uint8_t* data, size_t size, int64_t pts,
+                             Collect&& collect)
+{
+    if (size == 0 || size > INT32_MAX || av_new_packet(packet, static_cast<int>(size)) < 0) return false;
+    std::memcpy(packet->data, data, size);
+    packet->pts = pts;
+    int rc = avcodec_send_packet(context, packet);
+    if (rc == AVERROR(EAGAIN)) {
+        collect();
+        rc = avcodec_send_packet(context, packet);
+    }
+    av_packet_unref(packet);
+    collect();
+    return rc >= 0;
 }
 
 } // namespace media

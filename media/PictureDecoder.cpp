@@ -68,18 +68,8 @@ bool PictureDecoder::decode(std::span<const CodedPicture> pictures, size_t targe
             return false;
         }
         const CodedPicture& coded = pictures[i];
-        if (coded.size == 0 || coded.size > INT32_MAX || av_new_packet(packet_, static_cast<int>(coded.size)) < 0)
-            continue;
-        std::memcpy(packet_->data, coded.data, coded.size);
-        packet_->pts = static_cast<int64_t>(i);
-        int rc = avcodec_send_packet(context_, packet_);
-        if (rc == AVERROR(EAGAIN)) {
-            collect();
-            rc = avcodec_send_packet(context_, packet_);
-        }
-        av_packet_unref(packet_);
         // A damaged picture is skipped; the decoder conceals what it can in the next ones.
-        collect();
+        sendCodedPicture(context_, packet_, coded.data, coded.size, static_cast<int64_t>(i), collect);
     }
     avcodec_send_packet(context_, nullptr);
     collect();

@@ -8,10 +8,13 @@
 #include "source/PacketWalker.h"
 #include "source/SourceAnalyser.h"
 #include "source/VideoPictures.h"
+#include "media/PictureRecoder.h"
+#include "platform/Operation.h"
 
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -81,27 +84,35 @@ struct RegionRules {
     uint64_t outsideFrom = UINT64_MAX;   // pictures whose start code lies at or after this offset are not the range's
 };
 
-// Reads packets a..b of the source and works out what of their video goes out.
-Region readRegion(const SourceStream& src, int64_t a, int64_t b, const RegionRules& rules)
+// Reads packets a..b of the source into `bytes`; false unless they are the packets of the index.
+bool readPackets(const SourceStream& src, int64_t a, int64_t b, std::vector<uint8_t>& bytes)
 {
-    Region region;
-    if (a > b || b - a > regionPacketsMost) return region;
+    if (a > b || b - a > regionPacketsMost) return false;
     const uint64_t from = src.pktPos[a];
     const uint64_t to = src.pktPos[b] + pvaHeaderSize + src.pktHeader[b].length;
-    if (to <= from || to - from > regionBytesMost) return region;
-    std::vector<uint8_t> bytes(static_cast<size_t>(to - from));
+    if (to <= from || to - from > regionBytesMost) return false;
+    bytes.assign(static_cast<size_t>(to - from), 0);
     OwnedFile file(openFile(src.fileName.c_str(), "rb"));
-    if (!file || seekFile(file.get(), from, 0) != 0) return region;
-    if (readFile(bytes.data(), 1, static_cast<uint32_t>(bytes.size()), file.get()) != bytes.size()) return region;
-    // What was read must be the packets of the index.
+    if (!file || seekFile(file.get(), from, 0) != 0) return false;
+    if (readFile(bytes.data(), 1, static_cast<uint32_t>(bytes.size()), file.get()) != bytes.size()) return false;
     for (int64_t j = a; j <= b; ++j) {
         const uint8_t* h = bytes.data() + (src.pktPos[j] - from);
         const PvaPacketHeader got = readPacketHeader(h);
         const PvaPacketHeader& want = src.pktHeader[j];
         if (!hasAvSync(h) || got.streamId != want.streamId || got.flags != want.flags || got.length != want.length)
-            return region;
+            return false;
     }
+    return true;
+}
+
+// Reads packets a..b of the source and works out what of their video goes out.
+Region readRegion(const SourceStream& src, int64_t a, int64_t b, const RegionRules& rules)
+{
+    Region region;
+    std::vector<uint8_t> bytes;
+    if (!readPackets(src, a, b, bytes)) return region;
     region.read = true;
+    const uint64_t from = src.pktPos[a];
 
     PacketWalker walker(bytes.data(), bytes.size(), from);
     VideoPictures vp;
@@ -265,6 +276,249 @@ bool readPayload(const SourceStream& src, int64_t j, std::vector<uint8_t>& paylo
     return true;
 }
 
+// A new video packet of re-encoded pictures: its flags, payload and, when it starts
+// a picture, that picture's time stamp (relative to the source's start).
+struct RecodedPacket {
+    int64_t sourcePacket = 0;   // stands for: the replaced picture's first packet, else a video packet without a picture start
+    uint8_t flags = 0;
+    bool hasPts = false;
+    uint32_t pts = 0;
+    std::vector<uint8_t> payload;
+};
+
+// The start of a range that begins after its I picture (or with an open GOP's
+// leading B pictures), re-encoded.
+struct RecodedStart {
+    bool done = false;
+    int64_t copyFrom = -1;         // packet of the I picture copied from, -1 when the range has none
+    uint32_t firstPts = 0;         // the first picture shown, relative to the source's start
+    bool hasTimeCode = false;
+    int64_t timeCodePictures = 0;  // its GOP time code in pictures, as the source counts
+    uint8_t frameRateCode = 0;
+    std::vector<RecodedPacket> packets;
+    size_t pictures = 0, bytes = 0, replacedBytes = 0;
+    bool underflow = false;
+};
+
+constexpr uint32_t maxVideoPayload = 6136;
+
+// Bit reader for the sequence header's matrices.
+struct Bits {
+    const uint8_t* data;
+    size_t size;
+    size_t bit = 0;
+    uint32_t get(int n)
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++bit) {
+            const size_t byte = bit >> 3;
+            v = (v << 1) | (byte < size ? (data[byte] >> (7 - (bit & 7))) & 1u : 0u);
+        }
+        return v;
+    }
+};
+
+media::RecodeFormat recodeFormat(const VideoPictures& vp, const VideoSequence& seq, int bFrames)
+{
+    media::RecodeFormat f;
+    f.width = seq.width;
+    f.height = seq.height;
+    f.aspectRatio = seq.aspectRatio;
+    f.frameRateCode = seq.frameRate;
+    f.chromaFormat = seq.chromaFormat ? seq.chromaFormat : 1;
+    f.interlaced = seq.hasExtension && !seq.progressiveSequence;
+    f.bFrames = bFrames;
+    if (seq.bitRate != 0 && seq.bitRate != 0x3FFFF) f.maxRate = int64_t{seq.bitRate} * 400;
+    f.bufferBits = int64_t{seq.vbvBufferSize} * 16384;
+    const std::vector<uint8_t>& stream = vp.stream();
+    if (seq.at + 12 <= stream.size()) {
+        Bits bits{stream.data() + seq.at + 4, stream.size() - seq.at - 4};
+        bits.bit = 62;
+        if ((f.hasIntraMatrix = bits.get(1) != 0))
+            for (uint8_t& m : f.intraMatrix) m = static_cast<uint8_t>(bits.get(8));
+        if ((f.hasNonIntraMatrix = bits.get(1) != 0))
+            for (uint8_t& m : f.nonIntraMatrix) m = static_cast<uint8_t>(bits.get(8));
+    }
+    return f;
+}
+
+// Packet of the I picture at or before packet j, or -1.
+int64_t iPictureAtOrBefore(const SourceStream& src, int64_t j)
+{
+    for (; j >= 0; --j)
+        if (isVideo(src, j) && src.picType[j] == pictureTypeI) return j;
+    return -1;
+}
+
+// Re-encodes the pictures a range shows before the first I picture it copies: from its
+// earliest picture shown up to the last one shown before that I picture (its leading
+// B pictures included). Not done (the range is joined as before) when the range
+// starts with a closed GOP's I picture, or when the pictures can't be read or the
+// re-encoded ones don't fit.
+RecodedStart recodeStart(const SourceStream& src, int64_t first, int64_t end, std::string& why)
+{
+    RecodedStart out;
+    const int64_t lastPacket = src.pktCount - 1;
+    int64_t copyFrom = -1;
+    for (int64_t j = first; j < end; ++j)
+        if (isVideo(src, j) && src.picType[j] == pictureTypeI) {
+            copyFrom = j;
+            break;
+        }
+    // Decode from two I pictures back: the leading B pictures of an open GOP refer to the GOP before.
+    int64_t from = iPictureAtOrBefore(src, first);
+    if (from < 0) return out;
+    if (from > 0) {
+        const int64_t before = iPictureAtOrBefore(src, from - 1);
+        if (before >= 0) from = before;
+    }
+    // Up to the first anchor after the copied I picture (its leading B pictures with it),
+    // or after the range; inclusive, so that the last picture read is whole.
+    int64_t to = copyFrom >= 0 ? copyFrom + 1 : end;
+    while (to <= lastPacket && !(isVideo(src, to) && (src.picType[to] == pictureTypeI || src.picType[to] == pictureTypeP)))
+        ++to;
+    to = std::min(to, lastPacket);
+    std::vector<uint8_t> bytes;
+    if (!readPackets(src, from, to, bytes)) {
+        why = "the pictures could not be read";
+        return out;
+    }
+    PacketWalker walker(bytes.data(), bytes.size(), src.pktPos[from]);
+    VideoPictures vp;
+    vp.read(walker, src.pktPos[from]);
+    const std::vector<VideoPicture>& pics = vp.pictures();
+    const std::vector<VideoPacket>& packets = vp.packets();
+    if (pics.empty() || pics.front().sequence < 0) return out;
+    const VideoSequence& seq = vp.sequences()[static_cast<size_t>(pics.front().sequence)];
+    const uint32_t ticks = pictureTicks(seq.frameRate);
+
+    // Each picture's time: its packet's time stamp when it is the first picture of a
+    // packet with one, else from its GOP's and its temporal reference.
+    const size_t n = pics.size() - (vp.lastOpen() ? 1 : 0);
+    std::vector<int64_t> pts(n, 0);
+    std::vector<bool> known(n, false);
+    std::vector<size_t> firstOfPacket(packets.size(), SIZE_MAX);
+    for (size_t k = 0; k < n; ++k) {
+        const size_t pk = vp.packetOf(pics[k].picture + 3);
+        if (pk < packets.size() && firstOfPacket[pk] == SIZE_MAX) {
+            firstOfPacket[pk] = k;
+            if (packets[pk].hasPts) {
+                pts[k] = static_cast<int32_t>(packets[pk].pts - src.vStartPts);
+                known[k] = true;
+            }
+        }
+    }
+    std::map<int32_t, int64_t> gopBase;
+    for (size_t k = 0; k < n; ++k)
+        if (known[k] && !gopBase.count(pics[k].gop)) gopBase[pics[k].gop] = pts[k] - int64_t{pics[k].temporalReference} * ticks;
+    for (size_t k = 0; k < n; ++k) {
+        if (known[k]) continue;
+        auto it = gopBase.find(pics[k].gop);
+        if (it == gopBase.end()) return out;
+        pts[k] = it->second + int64_t{pics[k].temporalReference} * ticks;
+    }
+    // The range's pictures: those starting in its packets. What it shows: from the
+    // earliest to the latest of their times.
+    const uint64_t rangeFrom = src.pktPos[first];
+    const uint64_t rangeTo = end <= lastPacket ? src.pktPos[end] : UINT64_MAX;
+    int64_t earliest = INT64_MAX, latest = INT64_MIN, copyPts = INT64_MAX;
+    size_t copyIndex = SIZE_MAX;
+    for (size_t k = 0; k < n; ++k) {
+        if (pics[k].packet < rangeFrom || pics[k].packet >= rangeTo) continue;
+        earliest = std::min(earliest, pts[k]);
+        latest = std::max(latest, pts[k]);
+        if (copyFrom >= 0 && copyIndex == SIZE_MAX && pics[k].codingType == pictureTypeI) {
+            copyIndex = k;
+            copyPts = pts[k];
+        }
+    }
+    if (earliest == INT64_MAX || earliest >= copyPts) return out;   // nothing before the I picture
+    // Wanted and re-encoded: earliest .. latest, before the copied I picture.
+    std::vector<std::pair<int64_t, size_t>> wanted;
+    for (size_t k = 0; k < n; ++k)
+        if (pts[k] >= earliest && pts[k] <= latest && pts[k] < copyPts) wanted.push_back({pts[k], k});
+    std::sort(wanted.begin(), wanted.end());
+    // The feed: every picture from the first I picture on, in coding order, up to the
+    // copied I picture's leading B pictures (or the last wanted one).
+    size_t feedEnd = 0;
+    for (const auto& w : wanted) feedEnd = std::max(feedEnd, w.second + 1);
+    std::vector<media::CodedPicture> feed;
+    std::vector<int64_t> tags;
+    size_t replaced = 0;
+    int bRun = 0, bMost = 0;
+    for (size_t k = 0; k < feedEnd; ++k) {
+        feed.push_back({vp.stream().data() + pics[k].begin, pics[k].end - pics[k].begin});
+        tags.push_back(pts[k]);
+        bRun = pics[k].codingType == pictureTypeB ? bRun + 1 : 0;
+        bMost = std::max(bMost, bRun);
+    }
+    std::vector<int64_t> wantedTags;
+    for (const auto& w : wanted) {
+        wantedTags.push_back(w.first);
+        replaced += pics[w.second].end - pics[w.second].begin;
+    }
+    const VideoPicture& shownFirst = pics[wanted.front().second];
+    media::RecodeFormat format = recodeFormat(vp, seq, bMost > 0 ? bMost : 2);
+    if (shownFirst.gop >= 0) {
+        const VideoGop& gop = vp.gops()[static_cast<size_t>(shownFirst.gop)];
+        out.hasTimeCode = true;
+        out.timeCodePictures = timeCodePictures(gop.header.timeCode(), picturesPerSecond(seq.frameRate))
+            + shownFirst.temporalReference;
+        format.timeCodePictures = out.timeCodePictures;
+    }
+    media::RecodeResult result;
+    if (!media::recodePictures(feed, tags, wantedTags, format, replaced, result, why)) return out;
+    if (!result.fits) {
+        why = result.underflow ? "the decoder's buffer would run dry" : "the pictures would not fit in the bytes they replace";
+        return out;
+    }
+    // Cut into packets: each picture starts one, with its time stamp. In the packet
+    // list it stands in the place of the picture it replaces.
+    const uint8_t baseFlags = static_cast<uint8_t>(src.pktHeader[first].flags & ~(pvaFlagPts | 3u));
+    auto packetIndex = [&](uint64_t offset) {
+        const auto at = std::upper_bound(&src.pktPos[0], &src.pktPos[0] + src.pktCount, offset);
+        return static_cast<int64_t>(at - &src.pktPos[0]) - 1;
+    };
+    for (const media::RecodedPicture& p : result.pictures) {
+        const int64_t t = wantedTags[static_cast<size_t>(p.displayIndex)];
+        const int64_t pictureAt = packetIndex(pics[wanted[static_cast<size_t>(p.displayIndex)].second].packet);
+        int64_t rest = pictureAt;
+        for (int64_t j = pictureAt + 1; j <= lastPacket && j <= pictureAt + 400; ++j)
+            if (isVideo(src, j) && src.picType[j] == 0) {
+                rest = j;
+                break;
+            }
+        size_t at = 0;
+        bool firstPacket = true;
+        while (at < p.bytes.size()) {
+            RecodedPacket pk;
+            pk.sourcePacket = firstPacket ? pictureAt : rest;
+            pk.flags = static_cast<uint8_t>(baseFlags | (firstPacket ? pvaFlagPts : 0));
+            pk.hasPts = firstPacket;
+            pk.pts = static_cast<uint32_t>(t);
+            if (firstPacket) {
+                const uint32_t raw = pk.pts + src.vStartPts;
+                for (int i = 0; i < 4; ++i) pk.payload.push_back(static_cast<uint8_t>(raw >> (24 - 8 * i)));
+            }
+            const size_t take = std::min(p.bytes.size() - at, maxVideoPayload - pk.payload.size());
+            pk.payload.insert(pk.payload.end(), p.bytes.begin() + static_cast<long>(at),
+                              p.bytes.begin() + static_cast<long>(at + take));
+            at += take;
+            firstPacket = false;
+            out.packets.push_back(std::move(pk));
+        }
+    }
+    out.done = true;
+    out.copyFrom = copyFrom;
+    out.firstPts = static_cast<uint32_t>(earliest);
+    out.frameRateCode = seq.frameRate;
+    out.pictures = result.pictures.size();
+    out.bytes = result.bytes;
+    out.replacedBytes = replaced;
+    out.underflow = result.underflow;
+    return out;
+}
+
 // A run of units that follow each other in one source: packets first .. end - 1.
 struct Range {
     int32_t source;
@@ -275,26 +529,33 @@ struct Range {
 
 class CleanAssembly {
 public:
-    CleanAssembly(CutEditor& editor, CleanJoinPlan& plan)
-        : editor_(editor), list_(editor.packetList), settings_(editor.app.settings), plan_(plan),
-          calc_(settings_.assCalcNewPts == 1),
+    CleanAssembly(CutEditor& editor, CleanJoinPlan& plan, const platform::OperationContext* op)
+        : op_(op), editor_(editor), list_(editor.packetList), settings_(editor.app.settings), plan_(plan),
+          calc_(settings_.assCalcNewPts == 1), recode_(settings_.saveRecodeAtCuts == 1),
           videoPtsOffset_((500u - static_cast<uint32_t>(settings_.assAudioPtsOffset)) * 90u)
     {}
 
-    void add(const Range& range);
+    void add(Range range);
+    // Progress of the re-encoding: `done` of `all` entries assembled. False once cancelled.
+    bool going(int64_t done, int64_t all);
 
 private:
     bool append(int32_t s, int64_t j, bool video, uint32_t ptsDelta = 0);
+    void appendRecoded(int32_t s, int64_t j, const RecodedPacket& p);
     bool takePartOfPes(int32_t s, const SourceStream& src, int64_t j, uint32_t audioFrom, uint32_t audioUntil,
                        uint32_t audioOffset, bool& taking);
     uint32_t audioDuration(const SourceStream& src, int64_t j);
     uint32_t lastShownPts(const SourceStream& src, const Range& r, uint32_t fallback) const;
 
+    const platform::OperationContext* op_;
+    bool showing_ = false;
+    int lastPercent_ = -1;
     CutEditor& editor_;
     NewPvaPacketList& list_;
     const Settings& settings_;
     CleanJoinPlan& plan_;
     const bool calc_;
+    const bool recode_;
     bool started_ = false;
     bool full_ = false;
     uint32_t videoPtsOffset_;
@@ -328,6 +589,39 @@ bool CleanAssembly::append(int32_t s, int64_t j, bool video, uint32_t ptsDelta)
         list_.newAudioPts[k] = ptsDelta + (calc_ ? src.aPts[j] + videoPtsOffset_ + 90u * static_cast<uint32_t>(settings_.assAudioPtsOffset)
                                                  : src.aPts[j]);
     return true;
+}
+
+bool CleanAssembly::going(int64_t done, int64_t all)
+{
+    if (!op_ || !recode_) return true;
+    if (!showing_) {
+        op_->progress.running(true);
+        showing_ = true;
+    }
+    if (done >= all) {
+        op_->progress.running(false);
+        showing_ = false;
+        return true;
+    }
+    const int percent = all > 0 ? static_cast<int>(done * 100 / all) : 0;
+    if (percent != lastPercent_) op_->progress.progress(percent);
+    lastPercent_ = percent;
+    op_->pump.serve(8);
+    if (!op_->cancelRequested()) return true;
+    plan_.cancelled = true;
+    op_->progress.running(false);
+    showing_ = false;
+    return false;
+}
+
+// A packet of re-encoded pictures, in place of source packet j.
+void CleanAssembly::appendRecoded(int32_t s, int64_t j, const RecodedPacket& p)
+{
+    if (!append(s, j, true)) return;
+    const uint32_t k = list_.numOfAVpkt - 1;
+    list_.newVideoPts[k] = calc_ ? p.pts + videoPtsOffset_ : p.pts;
+    plan_.rewrites.push_back({k, p.flags, p.payload});
+    if (p.hasPts) list_.recodedEntries.push_back(k);
 }
 
 // The time one audio PES packet plays: up to the next one of its source.
@@ -399,33 +693,64 @@ uint32_t CleanAssembly::lastShownPts(const SourceStream& src, const Range& r, ui
     return found && notBefore(latest, fallback) ? latest : fallback;
 }
 
-void CleanAssembly::add(const Range& r)
+void CleanAssembly::add(Range r)
 {
     const SourceStream& src = editor_.app.sources[r.source];
     const int64_t lastPacket = src.pktCount - 1;
+
+    // Re-encoding at cuts: a range shows every picture from the earliest to the latest
+    // of its units. It ends with the B pictures coded after its last anchor (shown
+    // before it), and what it shows before its first clean I picture is re-encoded.
+    RecodedStart recoded;
+    if (recode_) {
+        while (r.end <= lastPacket
+               && !(isVideo(src, r.end) && (src.picType[r.end] == pictureTypeI || src.picType[r.end] == pictureTypeP)))
+            ++r.end;
+        std::string why;
+        recoded = recodeStart(src, r.first, r.end, why);
+        if (!why.empty())
+            editor_.app.log.writef("Range at entry %d joined without re-encoding: %s\n", r.entry + 1, why.c_str());
+    }
     const uint64_t outside = r.end <= lastPacket ? src.pktPos[r.end] : UINT64_MAX;
+    // The first packet whose video is copied.
+    const int64_t copyFirst = !recoded.done ? r.first : recoded.copyFrom >= 0 ? recoded.copyFrom : r.end;
 
     // The pictures of the range's first GOP, up to the packet of the next I picture.
-    int64_t headEnd = r.first + 1;
+    int64_t headEnd = copyFirst + 1;
     while (headEnd < r.end && src.picType[headEnd] != pictureTypeI) ++headEnd;
     headEnd = std::min(headEnd, lastPacket);
     RegionRules headRules;
     headRules.dropLeadingBytes = true;
     headRules.cleanFirstGop = true;
     if (headEnd >= r.end) headRules.outsideFrom = outside;
-    Region head = readRegion(src, r.first, headEnd, headRules);
+    Region head;
+    if (copyFirst < r.end) head = readRegion(src, copyFirst, headEnd, headRules);
     if (!head.read) head = Region{};
+    if (recoded.done) {
+        head.hasSequence = true;
+        head.frameRateCode = recoded.frameRateCode;
+        head.hasFirstPts = false;
+        head.hasGop = recoded.hasTimeCode;
+        head.gopTimeCode = 0;
+        head.droppedPictures = 0;
+        ++plan_.recodedCuts;
+        plan_.recodedPictures += recoded.pictures;
+        plan_.recodedBytes += recoded.bytes;
+        plan_.replacedBytes += recoded.replacedBytes;
+    }
 
     // The end: the range's last picture may end in the packet where the next begins.
     Region tail;
-    if (outside != UINT64_MAX && headEnd < r.end) {
+    if (outside != UINT64_MAX && headEnd < r.end && copyFirst < r.end) {
         RegionRules tailRules;
         tailRules.outsideFrom = outside;
         tail = readRegion(src, std::max(headEnd + 1, r.end - 1), r.end, tailRules);
     }
 
     const uint32_t ticks = head.hasSequence ? pictureTicks(head.frameRateCode) : previousPictureTicks_;
-    const uint32_t firstPts = head.hasFirstPts ? head.firstPts - src.vStartPts : src.vPts[r.first];
+    const uint32_t firstPts = recoded.done ? recoded.firstPts
+        : head.hasFirstPts              ? head.firstPts - src.vStartPts
+                                        : src.vPts[r.first];
     const uint32_t lastPts = lastShownPts(src, r, firstPts);
 
     if (calc_) {
@@ -445,7 +770,8 @@ void CleanAssembly::add(const Range& r)
     shift.firstEntry = list_.numOfAVpkt;
     shift.picturesPerSecond = fps;
     if (head.hasGop) {
-        const int64_t own = timeCodePictures(head.gopTimeCode, fps) + head.droppedPictures;
+        const int64_t own = recoded.done ? recoded.timeCodePictures
+                                         : timeCodePictures(head.gopTimeCode, fps) + head.droppedPictures;
         if (timeCodeKnown_) {
             const int64_t day = int64_t{24} * 3600 * fps;
             int64_t d = (timeCodeNext_ - own) % day;
@@ -476,9 +802,15 @@ void CleanAssembly::add(const Range& r)
     }
 
     bool taking = false;
+    bool recodedOut = !recoded.done;
     for (int64_t j = lo; j <= hi; ++j) {
         if (isVideo(src, j)) {
             const bool inside = j >= r.first && j < r.end;
+            if (inside && !recodedOut) {
+                for (const RecodedPacket& p : recoded.packets) appendRecoded(r.source, p.sourcePacket, p);
+                recodedOut = true;
+            }
+            if (inside && j < copyFirst) continue;
             const Region* from = tail.rewrites.count(j) ? &tail : head.rewrites.count(j) ? &head : nullptr;
             if (!inside && !(from && j == r.end)) continue;
             if (from) {
@@ -541,10 +873,11 @@ void shiftGopTimeCodes(uint8_t* data, uint32_t length, int32_t pictures, int32_t
         [](uint32_t, const PictureHeader&) {});
 }
 
-int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan, const platform::OperationContext* op)
 {
     NewPvaPacketList& packets = editor.packetList;
     packets.numOfAVpkt = 0;
+    packets.recodedEntries.clear();
     packets.refusedPackets = 0;
     plan.clear();
     if (!editor.ready()) return -1;
@@ -552,10 +885,11 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
     if (list.count == 0) return 0;
 
     const EntryRange entries = entriesToAssemble(list, selectionOnly);
-    CleanAssembly assembly(editor, plan);
+    CleanAssembly assembly(editor, plan, op);
     bool open = false;
     Range range{};
     for (int32_t i = entries.first; i <= entries.last; ++i) {
+        if (!assembly.going(i - entries.first, int64_t{entries.last} - entries.first + 1)) return -1;
         const SourceStream* src = editor.app.usableSource(list.source[i]);
         const bool usable = src && list.firstPacket[i] >= 0 && list.firstPacket[i] < list.endPacket[i]
             && list.endPacket[i] <= src->pktCount;
@@ -573,16 +907,17 @@ int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan
         open = true;
     }
     if (open) assembly.add(range);
+    assembly.going(1, 1);
     return 1;
 }
 
-bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan)
+bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan, const platform::OperationContext* op)
 {
     plan.clear();
     if (editor.app.settings.assCleanJoins != 1) {
         assembleNewStream(editor, selectionOnly);
         return false;
     }
-    assembleCleanJoins(editor, selectionOnly, plan);
+    assembleCleanJoins(editor, selectionOnly, plan, op);
     return true;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 class CutEditor;
+namespace platform { struct OperationContext; }
 
 // Entry `entry` of the new PVA list goes out with these flags and this payload
 // instead of its source packet's (counter and time stamp are still set by the writer).
@@ -33,11 +34,13 @@ struct TimeCodeShift {
 struct CleanJoinPlan {
     std::vector<PacketRewrite> rewrites;   // by entry
     std::vector<TimeCodeShift> timeCodes;  // by firstEntry
-    void clear()
-    {
-        rewrites.clear();
-        timeCodes.clear();
-    }
+    // Re-encoding at cuts (saveRecodeAtCuts): what it came to.
+    uint32_t recodedCuts = 0;
+    uint64_t recodedPictures = 0;
+    uint64_t recodedBytes = 0;
+    uint64_t replacedBytes = 0;
+    bool cancelled = false;   // the re-encoding was cancelled: the list is not complete
+    void clear() { *this = CleanJoinPlan{}; }
 };
 
 // Fills the editor's NewPvaPacketList from the current cut list (only the selected
@@ -45,11 +48,15 @@ struct CleanJoinPlan {
 // counters and time stamps. 0 when the list has no entries, -1 when the editor is
 // not ready, else 1. Sources are read for the pictures at the ends of each range;
 // a source that cannot be read there is copied as the plain assembly would.
-int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan);
+// With re-encoding at cuts and `op` given, the re-encoding shows its progress there and
+// stops at its cancel: then -1 (the flag is left set for the caller).
+int assembleCleanJoins(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan,
+                       const platform::OperationContext* op = nullptr);
 
 // The packet list of a save as the settings say: with assCleanJoins 1 the clean
 // joins above (true, `plan` filled), else the plain assembly (false, `plan` empty).
-bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan);
+bool assembleForSave(CutEditor& editor, int selectionOnly, CleanJoinPlan& plan,
+                     const platform::OperationContext* op = nullptr);
 
 // A GOP header's time code (the 25 bits after its start code) moved on by
 // `pictures` at `picturesPerSecond`, wrapping at 24 hours; drop flag and marker kept.

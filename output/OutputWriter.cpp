@@ -586,7 +586,17 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
     const bool isOutputName = name && editor.outputName == baseName;
 
     CleanJoinPlan plan;
-    const bool clean = assembleForSave(editor, selectionOnly, plan);
+    const bool clean = assembleForSave(editor, selectionOnly, plan, &op);
+    if (plan.cancelled) {
+        op.cancelHandled();
+        app.log.write("Save cancelled while re-encoding at the cuts: nothing saved\n", 1);
+        return -1;
+    }
+    if (plan.recodedCuts > 0)
+        app.log.writef("%llu pictures re-encoded at %u cuts (%llu bytes in place of %llu)\n",
+                       static_cast<unsigned long long>(plan.recodedPictures), plan.recodedCuts,
+                       static_cast<unsigned long long>(plan.recodedBytes),
+                       static_cast<unsigned long long>(plan.replacedBytes));
     // A list with pieces missing is not the new PVA the user made.
     const NewPvaPacketList& packets = editor.packetList;
     if (packets.refusedPackets > 0) {

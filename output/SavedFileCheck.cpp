@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -730,7 +731,10 @@ public:
     // 1 done, -1 cancelled, -2 can't read a source.
     int run(uint64_t workBefore, uint64_t totalWork)
     {
-        compareOrder();
+        if (app_.settings.assCleanJoins == 1 && app_.settings.saveRecodeAtCuts == 1)
+            compareShown();
+        else
+            compareOrder();
         uint64_t done = workBefore;
         for (const Run& r : runs_) {
             const int rc = decodeRun(r, done, totalWork);
@@ -781,23 +785,91 @@ private:
     void buildExpected()
     {
         const NewPvaPacketList& list = editor_.packetList;
+        size_t nextRecoded = 0;
         for (uint32_t i = 0; i < list.numOfAVpkt; ++i) {
             const SourceStream* src = source(list.source[i]);
+            while (nextRecoded < list.recodedEntries.size() && list.recodedEntries[nextRecoded] < i) ++nextRecoded;
             if (!src || list.packet[i] >= static_cast<uint32_t>(src->pktCount)) continue;
-            if (isPictureStart(*src, list.packet[i])) expected_.push_back({list.source[i], list.packet[i]});
+            if (!isPictureStart(*src, list.packet[i])) continue;
+            expected_.push_back({list.source[i], list.packet[i]});
+            recoded_.push_back(nextRecoded < list.recodedEntries.size() && list.recodedEntries[nextRecoded] == i);
         }
+    }
+
+    // With re-encoding at cuts a range shows every picture from the earliest to the
+    // latest of its units, in the order of their time stamps, each once; those before
+    // its first copied I picture are re-encoded and stand for the pictures they replace.
+    void compareShown()
+    {
+        const std::vector<Picture>& out = file_.pictures;
+        compareCount();
+        joins.assign(sequenceStarts_.size() > 1 ? sequenceStarts_.size() - 1 : 0, out.size());
+        size_t n = 0;
+        for (size_t seq = 0; seq < sequenceStarts_.size(); ++seq) {
+            const size_t c0 = sequenceStarts_[seq];
+            const size_t c1 = seq + 1 < sequenceStarts_.size() ? sequenceStarts_[seq + 1] : chosen_.size();
+            if (c0 >= c1) continue;
+            const int32_t s = chosen_[c0].source;
+            const SourceStream& src = *source(s);
+            // The times the range's units span, and every source picture within them.
+            int32_t lo = INT32_MAX, hi = INT32_MIN;
+            for (size_t c = c0; c < c1; ++c) {
+                const int32_t t = static_cast<int32_t>(src.vPts[chosen_[c].packet] - src.vPts[chosen_[c0].packet]);
+                lo = std::min(lo, t);
+                hi = std::max(hi, t);
+            }
+            std::map<int32_t, uint32_t> wanted;   // time -> source packet
+            const int64_t a = std::max<int64_t>(0, int64_t{chosen_[c0].packet} - 400);
+            const int64_t e = std::min<int64_t>(src.pktCount, int64_t{chosen_[c1 - 1].packet} + 400);
+            for (int64_t j = a; j < e; ++j) {
+                if (!isPictureStart(src, static_cast<uint32_t>(j))) continue;
+                const int32_t t = static_cast<int32_t>(src.vPts[j] - src.vPts[chosen_[c0].packet]);
+                if (t >= lo && t <= hi) wanted.emplace(t, static_cast<uint32_t>(j));
+            }
+            // The range's pictures in the file: those that stand for one of them.
+            const size_t first = n;
+            std::vector<std::pair<int64_t, size_t>> shown;
+            while (n < expected_.size() && n < out.size() && expected_[n].source == s) {
+                const int32_t t = static_cast<int32_t>(src.vPts[expected_[n].packet] - src.vPts[chosen_[c0].packet]);
+                if (t < lo || t > hi || wanted.count(t) == 0 || wanted[t] != expected_[n].packet) break;
+                shown.push_back({out[n].pts, n});
+                ++n;
+            }
+            if (seq > 0) joins[seq - 1] = first;
+            std::sort(shown.begin(), shown.end());
+            auto w = wanted.begin();
+            size_t k = 0;
+            for (; k < shown.size() && w != wanted.end(); ++k, ++w) {
+                if (expected_[shown[k].second].packet == w->second) continue;
+                file_.add(none, "picture " + std::to_string(shown[k].second) + " is shown out of its order", shown[k].second);
+                break;
+            }
+            if (shown.size() != wanted.size()) {
+                char b[160];
+                std::snprintf(b, sizeof b, "the range shows %llu pictures where its units span %llu",
+                              static_cast<unsigned long long>(shown.size()), static_cast<unsigned long long>(wanted.size()));
+                file_.add(none, b, first < out.size() ? first : none);
+            }
+        }
+        if (n < expected_.size() && n < out.size())
+            file_.add(none, "picture " + std::to_string(n) + " is not in the cut list", n);
+    }
+
+    void compareCount()
+    {
+        const std::vector<Picture>& out = file_.pictures;
+        if (out.size() == expected_.size()) return;
+        char b[160];
+        std::snprintf(b, sizeof b, "the file has %llu pictures where the new PVA has %llu",
+                      static_cast<unsigned long long>(out.size()), static_cast<unsigned long long>(expected_.size()));
+        const uint64_t at = std::min<uint64_t>(out.size(), expected_.size());
+        file_.add(none, b, at < out.size() ? at : (out.empty() ? none : out.size() - 1));
     }
 
     void compareOrder()
     {
         const std::vector<Picture>& out = file_.pictures;
-        if (out.size() != expected_.size()) {
-            char b[160];
-            std::snprintf(b, sizeof b, "the file has %llu pictures where the new PVA has %llu",
-                          static_cast<unsigned long long>(out.size()), static_cast<unsigned long long>(expected_.size()));
-            const uint64_t at = std::min<uint64_t>(out.size(), expected_.size());
-            file_.add(none, b, at < out.size() ? at : (out.empty() ? none : out.size() - 1));
-        }
+        compareCount();
         // Where each chosen picture is, for a look-up.
         std::unordered_map<SourcePicture, std::vector<size_t>, SourcePictureHash> where;
         for (size_t c = 0; c < chosen_.size(); ++c) where[chosen_[c]].push_back(c);
@@ -939,7 +1011,7 @@ private:
             for (const media::DecodedPicture& d : frames) {
                 if (d.tag < 0 || static_cast<size_t>(d.tag) >= fed.size()) continue;
                 const auto it = wanted.find(fed[static_cast<size_t>(d.tag)]);
-                if (it == wanted.end() || it->second >= file_.pictures.size()) continue;
+                if (it == wanted.end() || it->second >= file_.pictures.size() || recoded_[it->second]) continue;
                 const Picture& out = file_.pictures[it->second];
                 if (!out.decoded || out.damaged || d.damaged) continue;
                 if (out.digest != d.digest) differs.push_back(it->second);
@@ -1058,6 +1130,7 @@ private:
     std::vector<SourcePicture> chosen_;
     std::vector<size_t> sequenceStarts_;   // chosen_ index where each sequence begins
     std::vector<SourcePicture> expected_;
+    std::vector<bool> recoded_;            // expected_ index: a re-encoded picture
     std::vector<Run> runs_;
 };
 

@@ -351,6 +351,7 @@ int assembleNewStream(CutEditor& editor, int selectionOnly)
 {
     NewPvaPacketList& packets = editor.packetList;
     packets.numOfAVpkt = 0;
+    packets.recodedEntries.clear();
     packets.refusedPackets = 0;
     if (!editor.ready()) return -1;
     const CutList& list = editor.currentList();

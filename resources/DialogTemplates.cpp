@@ -100,6 +100,7 @@ constexpr ControlTemplate setupControls[] = {
     {none, K::groupBox, "", "", 6, 183, 247, 42},
     {1069, K::checkBox, "Raccords propres", "", 12, 132, 88, 10},
     {1070, K::checkBox, "Vérifier après sauvegarde", "", 104, 211, 140, 10},
+    {1071, K::checkBox, "Réencoder aux coupes", "", 122, 189, 100, 10},
 };
 
 constexpr DialogTemplate mainCutDialog{"MAINCUTDIALOG", 438, 281, mainControls,

@@ -32,6 +32,7 @@ constexpr CheckBox optionBoxes[] = {
     {setupid::cleanJoins, &Settings::assCleanJoins},
     // Not said yet (-1): the window checks.
     {setupid::checkAfterSave, &Settings::saveCheckAfterSave},
+    {setupid::recodeAtCuts, &Settings::saveRecodeAtCuts},
 };
 
 struct NumberEdit {

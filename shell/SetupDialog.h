@@ -24,6 +24,7 @@ inline constexpr int elementary = 1067;
 inline constexpr int fastScan = 1068;
 inline constexpr int cleanJoins = 1069;
 inline constexpr int checkAfterSave = 1070;
+inline constexpr int recodeAtCuts = 1071;
 } // namespace setupid
 
 class SetupDialog final : public platform::DialogHandler {

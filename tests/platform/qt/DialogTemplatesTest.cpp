@@ -108,6 +108,7 @@ const Expected setupControls[] = {
     {65535, ControlKind::groupBox, ""},
     {1069, ControlKind::checkBox, "Raccords propres"},
     {1070, ControlKind::checkBox, "Vérifier après sauvegarde"},
+    {1071, ControlKind::checkBox, "Réencoder aux coupes"},
 };
 
 template <size_t N>
