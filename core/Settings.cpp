@@ -39,6 +39,7 @@ constexpr SettingsKey settingsKeys[] = {
     // Added after the eleven: a file without them leaves them at their defaults.
     {"assCleanJoins", &Settings::assCleanJoins},
     {"saveCheckAfterSave", &Settings::saveCheckAfterSave, true, -1},
+    {"saveContainerByName", &Settings::saveContainerByName, true, 1},
 };
 
 // Reads a decimal integer as "%d" does: optional white space, an optional sign,

@@ -23,6 +23,9 @@ struct Settings {
     // A saved file is checked after the save: 1 yes, 0 no, -1 not said (the window
     // checks, orvane-cli does not). Written to the settings file only once said.
     int32_t saveCheckAfterSave = -1;
+    // A single save whose name ends in .mpg/.vob, .ts/.m2ts or .mkv writes that
+    // container (1); 0: every name gets a PVA. Written to the settings file only as 0.
+    int32_t saveContainerByName = 1;
 
     // Whether a cancel button has asked the running scan or save to stop.
     bool cancelPending() const { return cancelRequested != 0; }
