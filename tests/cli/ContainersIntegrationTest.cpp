@@ -3,8 +3,9 @@
 // generated recordings (open GOPs; interlaced closed GOPs) cut into five ranges.
 // Each container must read without an error, keep its decode time stamps rising,
 // start at the PVA's first time, decode to exactly the PVA's pictures and sound
-// with the same distance between them; the program stream must pass dvdauthor,
-// the Matroska file must have a chapter at the start of every range.
+// with the same distance between them, and pass the check against the cut; the
+// program stream must pass dvdauthor, the Matroska file must have a chapter at the
+// start of every range.
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -76,6 +77,12 @@ struct Cut {
         EXPECT_EQ(r.status, 0) << r.err;
         sources = q(sample("rec60.pva")) + " " + q(other);
     }
+    RunResult check(const std::string& file) const
+    {
+        std::string cmd = q(binary("orvane-cli")) + " check " + q(file);
+        for (const std::string& a : ranges) cmd += " --add " + a;
+        return run(cmd + " " + sources);
+    }
     RunResult save(const std::string& out, const std::string& extra = "",
                    const std::vector<std::string>* only = nullptr) const
     {
@@ -131,7 +138,24 @@ TEST(Containers, EachCarriesThePvaOutputsPicturesAndSoundWithItsTimes)
         EXPECT_EQ(got.errors, "");
         EXPECT_EQ(got.video, want.video) << "the pictures are the PVA's, bit for bit";
         EXPECT_EQ(got.audio, want.audio) << "the sound is the PVA's, sample for sample";
+
+        // The check reads the container, against the cut as for a PVA.
+        const RunResult checked = cut.check(out);
+        EXPECT_EQ(checked.status, 0) << checked.out;
+        EXPECT_NE(checked.out.find("no problem found (" + std::to_string(want.video.size()) + " pictures, " +
+                                   std::to_string(want.audio.size()) + " audio frames)"),
+                  std::string::npos)
+            << checked.out;
     }
+
+    // A transport stream with a stretch of it lost is no longer the cut.
+    std::vector<uint8_t> ts = readBytes(cut.dir.file("new.ts"));
+    ts.erase(ts.begin() + static_cast<std::ptrdiff_t>(ts.size() / 2 / 188 * 188),
+             ts.begin() + static_cast<std::ptrdiff_t>(ts.size() / 2 / 188 * 188 + 188 * 400));
+    writeBytes(cut.dir.file("damaged.ts"), ts);
+    const RunResult damaged = cut.check(cut.dir.file("damaged.ts"));
+    EXPECT_EQ(damaged.status, 1) << damaged.out;
+    EXPECT_NE(damaged.out.find("check: join "), std::string::npos) << damaged.out;
 
     // A DVD authoring tool takes the program stream.
     ASSERT_EQ(run("command -v dvdauthor").status, 0) << "dvdauthor is needed (tools/install-deps.sh installs it)";
