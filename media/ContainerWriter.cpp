@@ -12,13 +12,16 @@ extern "C" {
 }
 
 #include <climits>
+#include <new>
 #include <cstring>
 
 namespace media {
 
 namespace {
 
-constexpr int ioBufferSize = 1 << 16;
+// The output, written through to the disk, takes pieces of this size, as the PVA
+// writer's (the muxers would flush after every pack).
+constexpr int ioBufferSize = 4 << 20;
 // The mux rate of a DVD's program stream, bit/s.
 constexpr int64_t dvdMuxRate = 10080000;
 constexpr AVRational ticks90k{1, 90000};
@@ -112,8 +115,10 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
         return false;
     }
     io_->seekable = seek_ ? AVIO_SEEKABLE_NORMAL : 0;
+    io_->min_packet_size = ioBufferSize;
     context_->pb = io_;
     context_->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context_->flush_packets = 0;
 
     AVStream* vs = avformat_new_stream(context_, nullptr);
     if (!vs) {
@@ -189,6 +194,10 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
         // The original times, without the start the muxer would add in front.
         context_->max_delay = 0;
         av_dict_set_int(&options, "copyts", 1, 0);
+    } else if (c == Container::mkv) {
+        // A CRC-32 in every cluster would take a third of the save's time; the
+        // elements are optional and players do not need them.
+        av_dict_set_int(&options, "write_crc32", 0, 0);
     }
     rc = avformat_write_header(context_, &options);
     av_dict_free(&options);
@@ -200,20 +209,37 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
     return true;
 }
 
-bool ContainerWriter::write(int stream, const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
+namespace {
+
+void freeBytes(void* opaque, uint8_t*) { delete static_cast<std::vector<uint8_t>*>(opaque); }
+
+} // namespace
+
+bool ContainerWriter::write(int stream, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key,
                             std::string& error)
 {
     if (!context_) {
         error = "the container is not open";
         return false;
     }
-    AVPacket* p = packet_;
-    av_packet_unref(p);
-    if (av_new_packet(p, static_cast<int>(size)) < 0) {
+    if (bytes.size() < padding) {
+        error = "a packet without its padding";
+        return false;
+    }
+    const int size = static_cast<int>(bytes.size() - padding);
+    auto* held = new (std::nothrow) std::vector<uint8_t>(std::move(bytes));
+    AVBufferRef* buffer = held ? av_buffer_create(held->data(), static_cast<int>(held->size()), freeBytes, held, 0)
+                               : nullptr;
+    if (!buffer) {
+        delete held;
         error = "out of memory";
         return false;
     }
-    std::memcpy(p->data, data, size);
+    AVPacket* p = packet_;
+    av_packet_unref(p);
+    p->buf = buffer;
+    p->data = buffer->data;
+    p->size = size;
     p->stream_index = stream;
     p->pts = pts;
     p->dts = dts;
@@ -228,16 +254,15 @@ bool ContainerWriter::write(int stream, const uint8_t* data, size_t size, int64_
     return true;
 }
 
-bool ContainerWriter::writeVideo(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
-                                 std::string& error)
+bool ContainerWriter::writeVideo(std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error)
 {
-    return write(0, data, size, pts, dts, key, error);
+    return write(0, std::move(bytes), pts, dts, key, error);
 }
 
-bool ContainerWriter::writeAudio(const uint8_t* data, size_t size, int64_t pts, std::string& error)
+bool ContainerWriter::writeAudio(std::vector<uint8_t>&& bytes, int64_t pts, std::string& error)
 {
     if (audioStream_ < 0) return true;
-    return write(audioStream_, data, size, pts, pts, true, error);
+    return write(audioStream_, std::move(bytes), pts, pts, true, error);
 }
 
 void ContainerWriter::addChapter(int64_t start, int64_t end, const std::string& title)

@@ -56,11 +56,15 @@ public:
               Seek seek, std::string& error);
     bool isOpen() const { return context_ != nullptr; }
 
+    // The bytes of a packet are handed over with this many more, zero, behind them
+    // (the room readers of coded data count on), so that they need no copy.
+    static constexpr size_t padding = 64;
+
     // One coded picture (a frame, or both fields) with its time stamps in 90 kHz ticks,
-    // given in coding order.
-    bool writeVideo(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key, std::string& error);
-    // One audio frame.
-    bool writeAudio(const uint8_t* data, size_t size, int64_t pts, std::string& error);
+    // given in coding order; `bytes` holds it and `padding` zero bytes.
+    bool writeVideo(std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error);
+    // One audio frame, held the same way.
+    bool writeAudio(std::vector<uint8_t>&& bytes, int64_t pts, std::string& error);
     // A chapter of Matroska, from `start` to `end` (90 kHz); other containers ignore it.
     void addChapter(int64_t start, int64_t end, const std::string& title);
     // Writes what the muxer still holds and the trailer, and releases the muxer.
@@ -69,7 +73,7 @@ public:
     void abandon();
 
 private:
-    bool write(int stream, const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key, std::string& error);
+    bool write(int stream, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error);
     static int writeBytes(void* opaque, uint8_t* buf, int size);
     static int64_t seekBytes(void* opaque, int64_t offset, int whence);
 

@@ -34,6 +34,16 @@ void frameRateOf(uint8_t code, int32_t& num, int32_t& den)
     den = dens[c];
 }
 
+// The bytes of a packet for the muxer, with the zero bytes it wants behind them.
+std::vector<uint8_t> padded(const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> out;
+    out.reserve(size + media::ContainerWriter::padding);
+    out.insert(out.end(), data, data + size);
+    out.resize(size + media::ContainerWriter::padding);
+    return out;
+}
+
 bool isAudioPesStart(const uint8_t* d) { return d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] >= 0xC0 && d[3] <= 0xDF; }
 
 } // namespace
@@ -203,13 +213,14 @@ void ContainerOutput::takeAudio(const uint8_t* payload, uint32_t length)
 bool ContainerOutput::cutPictures(bool all)
 {
     if (es_.empty()) return true;
-    pictures_.readElementary(es_.data(), es_.size());
+    pictures_.readElementary(std::move(es_));
     const std::vector<VideoPicture>& pics = pictures_.pictures();
     // The last picture may go on in the next packets.
     const size_t complete = all ? pics.size() : (pics.empty() ? 0 : pics.size() - 1);
     const uint8_t* data = pictures_.stream().data();
     for (size_t k = 0; k < complete; ++k)
         if (!picture(pics[k], data)) return false;
+    es_ = pictures_.releaseStream();
     size_t keep = es_.size();
     if (complete < pics.size()) keep = pics[complete].begin;
     else if (!all && pics.empty()) keep = 0;
@@ -284,7 +295,7 @@ bool ContainerOutput::picture(const VideoPicture& p, const uint8_t* data)
     HeldPicture held;
     held.type = p.codingType;
     held.unit.video = true;
-    held.unit.bytes.assign(data + p.begin, data + p.end);
+    held.unit.bytes = padded(data + p.begin, p.end - p.begin);
     held.unit.pts = pts;
     held.unit.key = p.codingType == pictureTypeI;
     if (p.codingType != pictureTypeB && !releaseHeld()) return false;
@@ -345,7 +356,7 @@ bool ContainerOutput::cutAudioFrames()
                 haveAudio_ = true;
             }
             Unit u;
-            u.bytes.assign(h, h + f.bytes);
+            u.bytes = padded(h, f.bytes);
             u.pts = u.dts = nextAudioPts_;
             u.key = true;
             const uint64_t ticks = static_cast<uint64_t>(f.samples) * 90000u + audioRemainder_;
@@ -367,8 +378,8 @@ bool ContainerOutput::emit(Unit&& u)
         if (!haveVideo_ || (withAudio_ && !haveAudio_)) return true;
         return openMuxer();
     }
-    if (u.video) return writer_.writeVideo(u.bytes.data(), u.bytes.size(), u.pts, u.dts, u.key, error_);
-    return writer_.writeAudio(u.bytes.data(), u.bytes.size(), u.pts, error_);
+    if (u.video) return writer_.writeVideo(std::move(u.bytes), u.pts, u.dts, u.key, error_);
+    return writer_.writeAudio(std::move(u.bytes), u.pts, error_);
 }
 
 bool ContainerOutput::openMuxer()
