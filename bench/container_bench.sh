@@ -13,11 +13,7 @@ bench_build orvane-cli pva-samplegen
 seconds="${1:-600}"
 dir="$build/bench"
 film="$dir/container-film-$seconds.pva"
-if [ ! -f "$film" ]; then
-  mkdir -p "$dir"
-  echo "making $film ..."
-  "$build/bin/pva-samplegen" record "$seconds" "$film" >/dev/null
-fi
+bench_film "$film" "$seconds"
 cli="$build/bin/orvane-cli"
 units=$("$cli" units "$film" 2>/dev/null | tail -n +2 | wc -l)
 a=$((units / 10)); b=$((units * 3 / 10)); c=$((units * 4 / 10)); d=$((units * 6 / 10)); e=$((units * 7 / 10))
