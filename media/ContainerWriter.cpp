@@ -27,6 +27,8 @@ constexpr int64_t dvdMuxRate = 10080000;
 constexpr AVRational ticks90k{1, 90000};
 // How far ahead of its decoding the DVD muxer may send a packet, microseconds.
 constexpr int64_t dvdDelay = 700000;
+// Where a program stream starts whose times can't be kept (90 kHz).
+constexpr int64_t dvdStart = 45000;
 
 std::string avError(const char* what, int code)
 {
@@ -96,6 +98,7 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
     seek_ = std::move(seek);
     position_ = end_ = 0;
     chapters_ = 0;
+    shift_ = 0;
 
     int rc = avformat_alloc_output_context2(&context_, nullptr, containerMuxer(c), nullptr);
     if (rc < 0 || !context_) {
@@ -185,11 +188,16 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
         // one it is given, less its preload: a preload of that time keeps the original
         // times (as far as the preload reaches: INT_MAX microseconds, 35 minutes).
         // Its buffer model then needs room to send the first packets that far ahead.
-        const int64_t preload = av_rescale(firstTime, 1000000, 90000);
-        if (firstTime > 0 && preload + dvdDelay <= INT_MAX) {
-            av_dict_set_int(&options, "preload", preload, 0);
-            context_->max_delay = static_cast<int>(preload + dvdDelay);
+        // Later times (its own arithmetic would overflow on them) are moved to start
+        // at 0.5 s, as DVDs do.
+        shift_ = 0;
+        int64_t preload = av_rescale(firstTime, 1000000, 90000);
+        if (firstTime <= 0 || preload + dvdDelay > INT_MAX) {
+            shift_ = firstTime - dvdStart;
+            preload = av_rescale(dvdStart, 1000000, 90000);
         }
+        av_dict_set_int(&options, "preload", preload, 0);
+        context_->max_delay = static_cast<int>(preload + dvdDelay);
     } else if (c == Container::ts) {
         // The original times, without the start the muxer would add in front.
         context_->max_delay = 0;
@@ -241,8 +249,8 @@ bool ContainerWriter::write(int stream, std::vector<uint8_t>&& bytes, int64_t pt
     p->data = buffer->data;
     p->size = size;
     p->stream_index = stream;
-    p->pts = pts;
-    p->dts = dts;
+    p->pts = pts - shift_;
+    p->dts = dts - shift_;
     p->time_base = ticks90k;
     if (key) p->flags |= AV_PKT_FLAG_KEY;
     av_packet_rescale_ts(p, ticks90k, context_->streams[stream]->time_base);

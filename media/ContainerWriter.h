@@ -86,6 +86,8 @@ private:
     uint64_t position_ = 0;
     uint64_t end_ = 0;
     int audioStream_ = -1;
+    // Subtracted from every time stamp (a program stream whose times can't be kept).
+    int64_t shift_ = 0;
     int chapters_ = 0;
 };
 

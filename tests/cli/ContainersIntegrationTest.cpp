@@ -182,6 +182,31 @@ TEST(Containers, EachCarriesThePvaOutputsPicturesAndSoundWithItsTimes)
     }
 }
 
+// Times past what the DVD muxer can keep (the source's own, an hour in) start the
+// program stream's decoding at 0.5 s; the pictures and sound are still the PVA's.
+TEST(Containers, AProgramStreamOfLateTimesStartsAtHalfASecond)
+{
+    Cut cut;
+    const std::string pva = cut.dir.file("late.pva"), ps = cut.dir.file("late.mpg");
+    ASSERT_EQ(run(q(binary("orvane-cli")) + " --set assCalcNewPts=0 cut -o " + q(pva) + " --add 0:3-10 --add 0:20-25 " +
+                  cut.sources).status,
+              0);
+    ASSERT_EQ(run(q(binary("orvane-cli")) + " --set assCalcNewPts=0 cut -o " + q(ps) + " --add 0:3-10 --add 0:20-25 " +
+                  cut.sources).status,
+              0);
+    EXPECT_GT(probeValue(pva, "-show_entries format=start_time", true), 3600.0);
+    // The first decode at 0.5 s; the first picture shown one picture later at most.
+    const double start = probeValue(ps, "-show_entries format=start_time", false);
+    EXPECT_GE(start, 0.5);
+    EXPECT_LE(start, 0.541);
+    const Decoded want = decode(pva, true), got = decode(ps, false);
+    EXPECT_EQ(got.errors, "");
+    EXPECT_EQ(got.video, want.video);
+    EXPECT_EQ(got.audio, want.audio);
+    EXPECT_NEAR(startOf(ps, "v", false) - startOf(ps, "a", false),
+                startOf(pva, "v", true) - startOf(pva, "a", true), 0.024);
+}
+
 TEST(Containers, APipeTakesATransportStreamAndPvaOnlySavesAreRefused)
 {
     Cut cut;
