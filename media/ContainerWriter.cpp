@@ -219,25 +219,25 @@ bool ContainerWriter::open(Container c, const ContainerVideo& video, const Conta
 
 namespace {
 
-void freeBytes(void* opaque, uint8_t*) { delete static_cast<std::vector<uint8_t>*>(opaque); }
+void freeBytes(void* opaque, uint8_t*) { delete static_cast<ContainerWriter::Bytes*>(opaque); }
 
 } // namespace
 
-bool ContainerWriter::write(int stream, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key,
+bool ContainerWriter::write(int stream, Bytes bytes, size_t offset, size_t size, int64_t pts, int64_t dts, bool key,
                             std::string& error)
 {
     if (!context_) {
         error = "the container is not open";
         return false;
     }
-    if (bytes.size() < padding) {
+    if (!bytes || offset + size + padding > bytes->size() || size > INT_MAX) {
         error = "a packet without its padding";
         return false;
     }
-    const int size = static_cast<int>(bytes.size() - padding);
-    auto* held = new (std::nothrow) std::vector<uint8_t>(std::move(bytes));
-    AVBufferRef* buffer = held ? av_buffer_create(held->data(), static_cast<int>(held->size()), freeBytes, held, 0)
-                               : nullptr;
+    uint8_t* data = const_cast<uint8_t*>(bytes->data()) + offset;
+    auto* held = new (std::nothrow) Bytes(std::move(bytes));
+    AVBufferRef* buffer =
+        held ? av_buffer_create(data, static_cast<int>(size), freeBytes, held, AV_BUFFER_FLAG_READONLY) : nullptr;
     if (!buffer) {
         delete held;
         error = "out of memory";
@@ -247,7 +247,7 @@ bool ContainerWriter::write(int stream, std::vector<uint8_t>&& bytes, int64_t pt
     av_packet_unref(p);
     p->buf = buffer;
     p->data = buffer->data;
-    p->size = size;
+    p->size = static_cast<int>(size);
     p->stream_index = stream;
     p->pts = pts - shift_;
     p->dts = dts - shift_;
@@ -262,15 +262,16 @@ bool ContainerWriter::write(int stream, std::vector<uint8_t>&& bytes, int64_t pt
     return true;
 }
 
-bool ContainerWriter::writeVideo(std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error)
+bool ContainerWriter::writeVideo(Bytes bytes, size_t offset, size_t size, int64_t pts, int64_t dts, bool key,
+                                 std::string& error)
 {
-    return write(0, std::move(bytes), pts, dts, key, error);
+    return write(0, std::move(bytes), offset, size, pts, dts, key, error);
 }
 
-bool ContainerWriter::writeAudio(std::vector<uint8_t>&& bytes, int64_t pts, std::string& error)
+bool ContainerWriter::writeAudio(Bytes bytes, size_t offset, size_t size, int64_t pts, std::string& error)
 {
     if (audioStream_ < 0) return true;
-    return write(audioStream_, std::move(bytes), pts, pts, true, error);
+    return write(audioStream_, std::move(bytes), offset, size, pts, pts, true, error);
 }
 
 void ContainerWriter::addChapter(int64_t start, int64_t end, const std::string& title)

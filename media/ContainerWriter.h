@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,15 +57,17 @@ public:
               Seek seek, std::string& error);
     bool isOpen() const { return context_ != nullptr; }
 
-    // The bytes of a packet are handed over with this many more, zero, behind them
-    // (the room readers of coded data count on), so that they need no copy.
+    // The bytes of packets are shared with the muxer, which keeps them as long as it
+    // needs them: no copy each. Behind every packet's bytes lie at least `padding`
+    // more (the room readers of coded data count on).
+    using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
     static constexpr size_t padding = 64;
 
-    // One coded picture (a frame, or both fields) with its time stamps in 90 kHz ticks,
-    // given in coding order; `bytes` holds it and `padding` zero bytes.
-    bool writeVideo(std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error);
+    // One coded picture (a frame, or both fields), bytes[offset .. offset+size-1], with
+    // its time stamps in 90 kHz ticks, given in coding order.
+    bool writeVideo(Bytes bytes, size_t offset, size_t size, int64_t pts, int64_t dts, bool key, std::string& error);
     // One audio frame, held the same way.
-    bool writeAudio(std::vector<uint8_t>&& bytes, int64_t pts, std::string& error);
+    bool writeAudio(Bytes bytes, size_t offset, size_t size, int64_t pts, std::string& error);
     // A chapter of Matroska, from `start` to `end` (90 kHz); other containers ignore it.
     void addChapter(int64_t start, int64_t end, const std::string& title);
     // Writes what the muxer still holds and the trailer, and releases the muxer.
@@ -73,7 +76,8 @@ public:
     void abandon();
 
 private:
-    bool write(int stream, std::vector<uint8_t>&& bytes, int64_t pts, int64_t dts, bool key, std::string& error);
+    bool write(int stream, Bytes bytes, size_t offset, size_t size, int64_t pts, int64_t dts, bool key,
+               std::string& error);
     static int writeBytes(void* opaque, uint8_t* buf, int size);
     static int64_t seekBytes(void* opaque, int64_t offset, int whence);
 

@@ -35,14 +35,17 @@ void frameRateOf(uint8_t code, int32_t& num, int32_t& den)
 }
 
 // The bytes of a packet for the muxer, with the zero bytes it wants behind them.
-std::vector<uint8_t> padded(const uint8_t* data, size_t size)
+std::shared_ptr<const std::vector<uint8_t>> padded(const uint8_t* data, size_t size)
 {
-    std::vector<uint8_t> out;
-    out.reserve(size + media::ContainerWriter::padding);
-    out.insert(out.end(), data, data + size);
-    out.resize(size + media::ContainerWriter::padding);
+    auto out = std::make_shared<std::vector<uint8_t>>();
+    out->reserve(size + media::ContainerWriter::padding);
+    out->insert(out->end(), data, data + size);
+    out->resize(size + media::ContainerWriter::padding);
     return out;
 }
+
+// Room the video bytes keep for the packets of one flush of the writer.
+constexpr size_t esRoom = 6u << 20;
 
 bool isAudioPesStart(const uint8_t* d) { return d[0] == 0 && d[1] == 0 && d[2] == 1 && d[3] >= 0xC0 && d[3] <= 0xDF; }
 
@@ -217,21 +220,28 @@ bool ContainerOutput::cutPictures(bool all)
     const std::vector<VideoPicture>& pics = pictures_.pictures();
     // The last picture may go on in the next packets.
     const size_t complete = all ? pics.size() : (pics.empty() ? 0 : pics.size() - 1);
-    const uint8_t* data = pictures_.stream().data();
-    for (size_t k = 0; k < complete; ++k)
-        if (!picture(pics[k], data)) return false;
-    es_ = pictures_.releaseStream();
-    size_t keep = es_.size();
+    std::vector<uint8_t> stream = pictures_.releaseStream();
+    size_t keep = stream.size();
     if (complete < pics.size()) keep = pics[complete].begin;
     else if (!all && pics.empty()) keep = 0;
-    es_.erase(es_.begin(), es_.begin() + static_cast<std::ptrdiff_t>(keep));
+    // What goes on stays for the next packets, in room for a flush of them.
+    es_.clear();
+    es_.reserve(stream.size() - keep + esRoom);
+    es_.insert(es_.end(), stream.begin() + static_cast<std::ptrdiff_t>(keep), stream.end());
+    // The complete pictures go to the muxer from this one buffer, without a copy each.
+    stream.resize(keep);
+    stream.resize(keep + media::ContainerWriter::padding);
+    const auto whole = std::make_shared<const std::vector<uint8_t>>(std::move(stream));
+    for (size_t k = 0; k < complete; ++k)
+        if (!picture(pics[k], whole)) return false;
     esBase_ += keep;
     while (!ptsMarks_.empty() && ptsMarks_.front().to <= esBase_) ptsMarks_.pop_front();
     return true;
 }
 
-bool ContainerOutput::picture(const VideoPicture& p, const uint8_t* data)
+bool ContainerOutput::picture(const VideoPicture& p, const Bytes& whole)
 {
+    const uint8_t* data = whole->data();
     const uint64_t begin = esBase_ + p.begin;
     const uint64_t code = esBase_ + p.picture + 3;
     if (!haveVideo_) {
@@ -295,7 +305,9 @@ bool ContainerOutput::picture(const VideoPicture& p, const uint8_t* data)
     HeldPicture held;
     held.type = p.codingType;
     held.unit.video = true;
-    held.unit.bytes = padded(data + p.begin, p.end - p.begin);
+    held.unit.bytes = whole;
+    held.unit.offset = p.begin;
+    held.unit.size = p.end - p.begin;
     held.unit.pts = pts;
     held.unit.key = p.codingType == pictureTypeI;
     if (p.codingType != pictureTypeB && !releaseHeld()) return false;
@@ -357,6 +369,7 @@ bool ContainerOutput::cutAudioFrames()
             }
             Unit u;
             u.bytes = padded(h, f.bytes);
+            u.size = f.bytes;
             u.pts = u.dts = nextAudioPts_;
             u.key = true;
             const uint64_t ticks = static_cast<uint64_t>(f.samples) * 90000u + audioRemainder_;
@@ -378,8 +391,8 @@ bool ContainerOutput::emit(Unit&& u)
         if (!haveVideo_ || (withAudio_ && !haveAudio_)) return true;
         return openMuxer();
     }
-    if (u.video) return writer_.writeVideo(std::move(u.bytes), u.pts, u.dts, u.key, error_);
-    return writer_.writeAudio(std::move(u.bytes), u.pts, error_);
+    if (u.video) return writer_.writeVideo(std::move(u.bytes), u.offset, u.size, u.pts, u.dts, u.key, error_);
+    return writer_.writeAudio(std::move(u.bytes), u.offset, u.size, u.pts, error_);
 }
 
 bool ContainerOutput::openMuxer()

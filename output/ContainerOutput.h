@@ -39,9 +39,11 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    using Bytes = media::ContainerWriter::Bytes;
     struct Unit {
         bool video = false;
-        std::vector<uint8_t> bytes;
+        Bytes bytes;               // holds the unit at offset, and more
+        size_t offset = 0, size = 0;
         int64_t pts = 0, dts = 0;
         bool key = false;
     };
@@ -57,7 +59,7 @@ private:
     void takeVideo(const uint8_t* payload, uint32_t length, uint8_t flags, uint64_t pvaOffset);
     void takeAudio(const uint8_t* payload, uint32_t length);
     bool cutPictures(bool all);
-    bool picture(const VideoPicture& p, const uint8_t* data);
+    bool picture(const VideoPicture& p, const Bytes& whole);
     bool releaseHeld();
     bool cutAudioFrames();
     bool emit(Unit&& u);
