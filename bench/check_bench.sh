@@ -12,11 +12,7 @@ bench_build orvane-cli pva-samplegen
 seconds="${1:-600}"
 dir="$build/bench"
 film="$dir/check-film-$seconds.pva"
-if [ ! -f "$film" ]; then
-  mkdir -p "$dir"
-  echo "making $film ..."
-  "$build/bin/pva-samplegen" record "$seconds" "$film" >/dev/null
-fi
+bench_film "$film" "$seconds"
 saved="$dir/check-saved.pva"
 cli="$build/bin/orvane-cli"
 units=$("$cli" units "$film" 2>/dev/null | tail -n +2 | wc -l)

@@ -2,6 +2,7 @@
 # (BUILD_DIR, default build/) and gives:
 #   bench_build TARGET...            configure once, build the targets (the log only on failure)
 #   bench_recording FILE SIZE [ARG]  FILE, made by `pva-samplegen long SIZE` (MiB) when missing
+#   bench_film FILE SECONDS          FILE, made by `pva-samplegen record SECONDS` when missing
 #   now, calc EXPR, best CMD...      wall clock, awk arithmetic, best time of $runs runs
 #   mibs SECONDS                     $bytes read in SECONDS, in MiB/s
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -25,6 +26,15 @@ bench_recording() {
     mkdir -p "$(dirname "$file")"
     echo "making $file ..."
     "$build/bin/pva-samplegen" long "$size_mib" "$file" "$@" >/dev/null
+  fi
+}
+
+bench_film() {
+  local file=$1 seconds=$2
+  if [ ! -f "$file" ]; then
+    mkdir -p "$(dirname "$file")"
+    echo "making $file ..."
+    "$build/bin/pva-samplegen" record "$seconds" "$file" >/dev/null
   fi
 }
 

@@ -207,6 +207,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
 int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
 {
     const char* output = nullptr;
+    SaveFormat format = SaveFormat::byName;
     int selectionOnly = 0;
     bool checkAfter = checkAfterSaveWanted(ctx.app.settings.saveCheckAfterSave, false);
     std::vector<Edit> edits;
@@ -222,6 +223,11 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         if (!std::strcmp(a, "-o") || !std::strcmp(a, "--output")) {
             output = value();
             if (!output || !*output) return usageError("cut: %s needs a file name", a);
+            continue;
+        }
+        if (!std::strcmp(a, "--format") && !checkOnly) {
+            const char* f = value();
+            if (!f || !parseSaveFormat(f, format)) return usageError("cut: --format needs pva, ps, ts or mkv");
             continue;
         }
         Edit e{EditKind::add, a};
@@ -302,7 +308,7 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         return checkSavedFile(savedFiles(output, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1 ? 0 : 1;
     }
     ctx.editor.outputName = output;
-    if (saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, ctx.op) != 1) return 1;
+    if (saveNewStreamAs(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, format, ctx.op) != 1) return 1;
     if (!checkAfter) return 0;
     return checkSavedFile(savedFiles(ctx.editor.outputName, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1
                ? 0

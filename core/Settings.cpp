@@ -40,6 +40,7 @@ constexpr SettingsKey settingsKeys[] = {
     {"assCleanJoins", &Settings::assCleanJoins},
     {"saveCheckAfterSave", &Settings::saveCheckAfterSave, true, -1},
     {"saveRecodeAtCuts", &Settings::saveRecodeAtCuts, true, 0},
+    {"saveContainerByName", &Settings::saveContainerByName, true, 1},
 };
 
 // Reads a decimal integer as "%d" does: optional white space, an optional sign,

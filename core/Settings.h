@@ -28,6 +28,9 @@ struct Settings {
     // GOP, and each range ends with the B pictures shown before its last anchor.
     // Written to the settings file only once it is 1.
     int32_t saveRecodeAtCuts = 0;
+    // A single save whose name ends in .mpg/.vob, .ts/.m2ts or .mkv writes that
+    // container (1); 0: every name gets a PVA. Written to the settings file only as 0.
+    int32_t saveContainerByName = 1;
 
     // Whether a cancel button has asked the running scan or save to stop.
     bool cancelPending() const { return cancelRequested != 0; }

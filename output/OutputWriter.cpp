@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
 #include "output/CleanJoins.h"
+#include "output/ContainerOutput.h"
 #include "output/StreamAssembler.h"
 #include "platform/FileDialog.h"
 #include "platform/Operation.h"
@@ -73,6 +74,14 @@ public:
         splitThreshold_ = splitThresholdBytes(options_.splitPvaDstFileSizeMB);
     }
 
+    // The pictures and sound go into this container instead of AV packets; the
+    // packet list entries in `joins` begin the ranges after the first.
+    void intoContainer(std::unique_ptr<ContainerOutput> container, std::vector<uint32_t> joins)
+    {
+        container_ = std::move(container);
+        joins_ = std::move(joins);
+    }
+
     int run();
 
 private:
@@ -114,6 +123,10 @@ private:
         std::string name;
     };
     std::vector<CompletePart> complete_;
+
+    std::unique_ptr<ContainerOutput> container_;
+    std::vector<uint32_t> joins_;
+    size_t nextJoin_ = 0;
 
     std::unique_ptr<uint8_t[]> buffer_;
     // Room for what is gathered up to the flush mark and for a run read past it.
@@ -249,6 +262,10 @@ bool NewPvaWriter::copyPacket(uint32_t i)
     if (plan_ && video) shiftTimeCodes(src, j, i, h, payload, rewrite != nullptr);
 
     const bool leftOut = audio && options_.saveNoAudio == 1;
+    while (container_ && nextJoin_ < joins_.size() && joins_[nextJoin_] <= i) {
+        container_->markJoin(bytesWritten_ + fill_);
+        ++nextJoin_;
+    }
     if (options_.saveNoAVPacketHeader != 1) {
         writePacketHeader(h, buffer_.get() + fill_);
         if (!leftOut) fill_ += pvaHeaderSize + length;
@@ -405,7 +422,13 @@ bool NewPvaWriter::flush(bool forced)
         if (!startFile(currentFileName())) return false;
         newFile_ = false;
     }
-    if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out_->handle()) != fill_) {
+    if (container_) {
+        if (fill_ > 0 && !container_->take(buffer_.get(), fill_)) {
+            log_.writef("ERROR: can't write: %s (%s)\n", outName_.c_str(), container_->error().c_str());
+            error_ = true;
+            return false;
+        }
+    } else if (fill_ > 0 && writeFile(buffer_.get(), 1, fill_, out_->handle()) != fill_) {
         log_.writef("ERROR: can't write: %s\n", outName_.c_str());
         error_ = true;
         return false;
@@ -450,6 +473,16 @@ bool NewPvaWriter::startFile(const std::string& name)
         error_ = true;
         return false;
     }
+    if (container_) {
+        OutputFile* file = out_.get();
+        ContainerOutput::Seek seek;
+        if (!file->isStream()) seek = [file](uint64_t at) { return seekFile(file->handle(), at, 0) == 0; };
+        container_->start(
+            [file](const uint8_t* data, size_t size) {
+                return writeFile(data, 1, static_cast<uint32_t>(size), file->handle()) == size;
+            },
+            std::move(seek));
+    }
     return true;
 }
 
@@ -472,6 +505,11 @@ bool NewPvaWriter::waitForReader(const std::string& name, OutputFile::Opened& op
 bool NewPvaWriter::finishFile()
 {
     if (!out_->isOpen()) return true;
+    if (container_ && !container_->finish()) {
+        log_.writef("ERROR: can't write: %s (%s)\n", outName_.c_str(), container_->error().c_str());
+        error_ = true;
+        return false;
+    }
     if (out_->isStream()) {
         if (out_->commit()) return true;
         log_.writef("ERROR: can't replace %s\n", outName_.c_str());
@@ -548,6 +586,7 @@ void NewPvaWriter::cleanUp()
 {
     if (error_ || op_.cancelRequested()) sayWhatIsLeft();
     complete_.clear();
+    if (container_) container_->abandon();
     out_->discard();
     sourceFile_.reset();
     openSource_ = -1;
@@ -579,11 +618,30 @@ std::string partFileName(std::string& name, int fileNumber)
 
 int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op)
 {
+    return saveNewStreamAs(editor, name, selectionOnly, SaveFormat::byName, op);
+}
+
+int saveNewStreamAs(CutEditor& editor, const char* name, int selectionOnly, SaveFormat format,
+                    const platform::OperationContext& op)
+{
     SourceAnalyser& app = editor.app;
     BusyGuard running(app);
     // A copy: name may be the editor's own outputName, which a split save extends.
     std::string baseName = name ? name : "";
     const bool isOutputName = name && editor.outputName == baseName;
+
+    // Split saves and the bare video stream are PVA options: a name does not make
+    // them another container, and asking for one with them is refused.
+    const Settings& settings = app.settings;
+    const bool pvaOnly = settings.splitPvaDstFile == 1 || settings.saveNoAVPacketHeader == 1;
+    if (format == SaveFormat::byName)
+        format = settings.saveContainerByName == 1 && !pvaOnly ? saveFormatForName(baseName) : SaveFormat::pva;
+    if (format != SaveFormat::pva && pvaOnly) {
+        app.log.writef("ERROR: can't save %s as a %s: %s PVA only, nothing saved\n", baseName.c_str(),
+                       saveFormatTitle(format),
+                       settings.splitPvaDstFile == 1 ? "a split save writes" : "a bare video stream is");
+        return -1;
+    }
 
     CleanJoinPlan plan;
     const bool clean = assembleForSave(editor, selectionOnly, plan, &op);
@@ -625,6 +683,20 @@ int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const 
     }
 
     NewPvaWriter writer(editor, baseName, op, clean ? &plan : nullptr);
+    if (format != SaveFormat::pva) {
+        const media::Container c = format == SaveFormat::ps   ? media::Container::ps
+                                   : format == SaveFormat::ts ? media::Container::ts
+                                                              : media::Container::mkv;
+        bool sound = false;
+        if (settings.saveNoAudio != 1) {
+            for (uint32_t i = 0; i < packets.numOfAVpkt && !sound; ++i) {
+                const SourceStream* src = app.usableSource(packets.source[i]);
+                sound = src && packets.packet[i] < static_cast<uint32_t>(src->pktCount)
+                        && src->pktHeader[packets.packet[i]].streamId == pvaStreamAudio;
+            }
+        }
+        writer.intoContainer(std::make_unique<ContainerOutput>(c, sound), joinEntries(editor, selectionOnly));
+    }
     return writer.run();
 }
 
@@ -635,6 +707,11 @@ int saveDialog(CutEditor& editor, platform::FileDialog* dialog, int askName, int
     if (editor.outputName.empty() || askName == 1) {
         if (!dialog) return -1;
         platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
+        // The other containers come after the PVA filters.
+        if (editor.app.settings.saveContainerByName == 1)
+            request.filters.insert(request.filters.end(), {{"*.mpg *.vob", "*.mpg;*.vob"},
+                                                           {"*.ts *.m2ts", "*.ts;*.m2ts"},
+                                                           {"*.mkv", "*.mkv"}});
         request.confirmOverwrite = true;
         request.pathMustExist = true;
         std::string chosen;

@@ -1,4 +1,5 @@
 #pragma once
+#include "output/SaveFormat.h"
 #include "source/FileAccess.h"   // sameFile
 
 #include <cstdint>
@@ -29,6 +30,12 @@ void setSaveReadRunLimit(uint32_t bytes);
 // numbered part files. 1 on success, -1 on failure, refusal or cancel. The
 // progress shows, events are served and a cancel is asked for through `op`.
 int saveNewStream(CutEditor& editor, const char* name, int selectionOnly, const platform::OperationContext& op);
+// The same in the container `format` (byName: chosen by the name, as saveNewStream
+// does): the pictures and sound of the new PVA in a program stream, a transport
+// stream or Matroska. A split save or a bare video stream in another container than
+// PVA is refused.
+int saveNewStreamAs(CutEditor& editor, const char* name, int selectionOnly, SaveFormat format,
+                    const platform::OperationContext& op);
 
 // The name of part `fileNumber` of a split save: "%s_%d.%c%c%c" around the last
 // '.' of the file name (the directories' dots do not count). A file name without

@@ -3,6 +3,7 @@
 #include "core/LogConsole.h"
 #include "core/Settings.h"
 #include "cut/CutEditor.h"
+#include "media/ContainerReader.h"
 #include "media/StreamDecoder.h"
 #include "output/OutputWriter.h"
 #include "platform/Operation.h"
@@ -45,9 +46,17 @@ class RegionReader {
 public:
     explicit RegionReader(std::vector<Region> regions) : regions_(std::move(regions)) {}
 
+    // The one file is a container: its pictures and sound are read as AV packets.
+    void readContainer(std::unique_ptr<media::ContainerReader> container) { container_ = std::move(container); }
+
     // Up to n bytes; 0 at the end of the last region. failed() tells a read error.
     size_t read(uint8_t* out, size_t n)
     {
+        if (container_) {
+            const size_t got = container_->read(out, n);
+            if (container_->failed() && failedName_.empty() && !regions_.empty()) failedName_ = regions_.front().file;
+            return got;
+        }
         size_t got = 0;
         while (got < n && index_ < regions_.size()) {
             const Region& r = regions_[index_];
@@ -77,6 +86,7 @@ public:
 
 private:
     std::vector<Region> regions_;
+    std::unique_ptr<media::ContainerReader> container_;
     size_t index_ = 0;
     OwnedFile file_;
     uint64_t position_ = 0;
@@ -347,6 +357,15 @@ public:
         if (!files_.empty()) elementary = startsElementary(files_.front());
 
         RegionReader reader(regions);
+        if (files_.size() == 1 && isContainer(files_.front())) {
+            auto container = std::make_unique<media::ContainerReader>();
+            std::string why;
+            if (!container->open(files_.front(), why)) {
+                log_.writef("ERROR: check: can't read %s: %s\n", files_.front().c_str(), why.c_str());
+                return -2;
+            }
+            reader.readContainer(std::move(container));
+        }
         Feed feed;
         feed.onPacket = [this](const FedPacket& p) { packet(p); };
         feed.onSkipped = [this](uint64_t x, uint64_t n) {
@@ -421,6 +440,14 @@ public:
     }
 
 private:
+    static bool isContainer(const std::string& name)
+    {
+        OwnedFile f(openFile(name.c_str(), "rb"));
+        uint8_t b[189] = {};
+        const uint32_t n = f ? readFile(b, 1, sizeof b, f.get()) : 0;
+        return media::looksLikeContainer(b, n);
+    }
+
     static bool startsElementary(const std::string& name)
     {
         OwnedFile f(openFile(name.c_str(), "rb"));

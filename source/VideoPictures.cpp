@@ -98,6 +98,13 @@ void VideoPictures::readElementary(const uint8_t* data, size_t size)
     cut();
 }
 
+void VideoPictures::readElementary(std::vector<uint8_t>&& bytes)
+{
+    stream_ = std::move(bytes);
+    packets_.clear();
+    cut();
+}
+
 size_t VideoPictures::packetOf(size_t at) const
 {
     auto it = std::upper_bound(packets_.begin(), packets_.end(), at,

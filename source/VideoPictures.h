@@ -167,6 +167,9 @@ public:
     // The same for a bare elementary stream: data[0 .. size-1] are its bytes, and
     // packets() stays empty.
     void readElementary(const uint8_t* data, size_t size);
+    // The same over `bytes`, taken over without a copy; releaseStream() gives them back.
+    void readElementary(std::vector<uint8_t>&& bytes);
+    std::vector<uint8_t> releaseStream() { return std::move(stream_); }
 
     const std::vector<uint8_t>& stream() const { return stream_; }
     const std::vector<VideoPacket>& packets() const { return packets_; }

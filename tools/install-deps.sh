@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orvane needs to build, test and run, only those missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libavcodec-dev libavutil-dev
-          libswscale-dev pkg-config ffmpeg fonts-dejavu-core
-          dpkg-dev lintian desktop-file-utils appstream shared-mime-info file)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev qt6-base-dev libavcodec-dev libavformat-dev
+          libavutil-dev libswscale-dev pkg-config ffmpeg fonts-dejavu-core
+          dpkg-dev lintian desktop-file-utils appstream shared-mime-info file dvdauthor)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -225,10 +225,19 @@ TEST(OutputWriter, SaveAgainReplacesTheFileUntouchedByChangesDuringTheSave)
 
     ASSERT_EQ(dialog.requests.size(), 2u);
     const auto& r = dialog.requests[1];
-    ASSERT_EQ(r.filters.size(), 2u);
+    // The two PVA filters first, then the other containers a save can write.
+    ASSERT_EQ(r.filters.size(), 5u);
     EXPECT_EQ(r.title + "|" + r.filters[0].shown + "|" + r.filters[0].pattern + "|" + r.filters[1].shown,
               "set PVA file|*.pva *.pav|*.pva;*.pav|*.* ");
+    EXPECT_EQ(r.filters[2].pattern + "|" + r.filters[3].pattern + "|" + r.filters[4].pattern, "*.mpg;*.vob|*.ts;*.m2ts|*.mkv");
     EXPECT_TRUE(r.confirmOverwrite && r.maxPathLength == 1023);
+
+    // Without containers by name, the dialog has the two PVA filters alone.
+    rig.host.pump.onServe = nullptr;
+    rig.app->settings.saveContainerByName = 0;
+    EXPECT_EQ(saveDialog(*rig.editor, &dialog, 1, 0, rig.operation()), 1);
+    ASSERT_EQ(dialog.requests.size(), 3u);
+    EXPECT_EQ(dialog.requests[2].filters.size(), 2u);
 }
 
 TEST(OutputWriter, RateLineOnlyAfterMoreThanFourSeconds)
