@@ -39,7 +39,7 @@ constexpr SettingsKey settingsKeys[] = {
     // Added after the eleven: a file without them leaves them at their defaults.
     {"assCleanJoins", &Settings::assCleanJoins},
     {"saveCheckAfterSave", &Settings::saveCheckAfterSave, true, -1},
-    {"saveRecodeAtCuts", &Settings::saveRecodeAtCuts, true, 0},
+    {"saveRecodeAtCuts", &Settings::saveRecodeAtCuts, true, 1},
     {"saveContainerByName", &Settings::saveContainerByName, true, 1},
 };
 

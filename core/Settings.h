@@ -26,8 +26,8 @@ struct Settings {
     // With cutAtIFrames 0 a range that starts at a P or B picture (or at an open GOP's
     // I picture) has the few pictures up to the next I picture re-encoded as a closed
     // GOP, and each range ends with the B pictures shown before its last anchor.
-    // Written to the settings file only once it is 1.
-    int32_t saveRecodeAtCuts = 0;
+    // Written to the settings file only as 0.
+    int32_t saveRecodeAtCuts = 1;
     // A single save whose name ends in .mpg/.vob, .ts/.m2ts or .mkv writes that
     // container (1); 0: every name gets a PVA. Written to the settings file only as 0.
     int32_t saveContainerByName = 1;

@@ -864,9 +864,12 @@ private:
             }
             if (seq > 0) joins[seq - 1] = first;
             std::sort(shown.begin(), shown.end());
+            // A bare video stream has no time stamps to order by: there only the count is
+            // compared here.
+            const bool timed = std::any_of(shown.begin(), shown.end(), [](const auto& p) { return p.first != INT64_MIN; });
             auto w = wanted.begin();
             size_t k = 0;
-            for (; k < shown.size() && w != wanted.end(); ++k, ++w) {
+            for (; timed && k < shown.size() && w != wanted.end(); ++k, ++w) {
                 if (expected_[shown[k].second].packet == w->second) continue;
                 file_.add(none, "picture " + std::to_string(shown[k].second) + " is shown out of its order", shown[k].second);
                 break;
@@ -1090,24 +1093,37 @@ private:
             int64_t video;   // new minus source video time stamp
             bool known;
             std::unordered_set<uint32_t> sourceAudio;
+            int32_t source;
         };
         std::vector<RunShift> shifts;
         for (const Run& r : runs_) {
-            RunShift rs{r.first < file_.pictures.size() ? file_.pictures[r.first].begin : none, 0, false, {}};
+            RunShift rs{r.first < file_.pictures.size() ? file_.pictures[r.first].begin : none, 0, false, {}, r.source};
             const SourceStream& src = *source(r.source);
-            for (size_t n = r.first; n <= r.last && n < file_.pictures.size(); ++n) {
-                const uint32_t j = expected_[n].packet;
-                if (file_.pictures[n].pts == INT64_MIN || (src.pktHeader[j].flags & pvaFlagPts) == 0) continue;
-                const uint32_t srcPts = src.vPts[j] + src.vStartPts;
-                rs.video = static_cast<int32_t>(static_cast<uint32_t>(file_.pictures[n].pts) - srcPts);
-                rs.known = true;
-                break;
+            // From a copied picture where there is one: a re-encoded GOP is in its own
+            // coding order, so its pictures need not line up with the source's packets.
+            for (const bool takeRecoded : {false, true}) {
+                for (size_t n = r.first; !rs.known && n <= r.last && n < file_.pictures.size(); ++n) {
+                    const uint32_t j = expected_[n].packet;
+                    if (file_.pictures[n].pts == INT64_MIN || (src.pktHeader[j].flags & pvaFlagPts) == 0) continue;
+                    if (!takeRecoded && n < recoded_.size() && recoded_[n]) continue;
+                    const uint32_t srcPts = src.vPts[j] + src.vStartPts;
+                    rs.video = static_cast<int32_t>(static_cast<uint32_t>(file_.pictures[n].pts) - srcPts);
+                    rs.known = true;
+                }
+                if (rs.known) break;
             }
             const int64_t a = std::max<int64_t>(0, static_cast<int64_t>(expected_[r.first].packet) - 400);
             const int64_t b = std::min<int64_t>(src.pktCount, static_cast<int64_t>(expected_[r.last].packet) + 400);
             for (int64_t j = a; j < b; ++j)
                 if (src.pktHeader[j].streamId == pvaStreamAudio && (src.pktHeader[j].flags & pvaFlagPts))
                     rs.sourceAudio.insert(src.aPts[j] + src.vStartPts);
+            // A re-encoded GOP comes as several short runs of one range: they share its
+            // shift, and its sound may lie past any of them.
+            RunShift* last = shifts.empty() ? nullptr : &shifts.back();
+            if (last && last->source == rs.source && (!rs.known || (last->known && last->video == rs.video))) {
+                last->sourceAudio.insert(rs.sourceAudio.begin(), rs.sourceAudio.end());
+                continue;
+            }
             shifts.push_back(std::move(rs));
         }
         std::vector<uint64_t> wrong(shifts.size(), 0);
@@ -1141,10 +1157,10 @@ private:
             if (firstWrong[k] != INT64_MAX)
                 std::snprintf(b, sizeof b, "the sound is %s %s against the pictures than in source %d (%llu audio frames)",
                               msText(std::llabs(firstWrong[k])).c_str(), firstWrong[k] > 0 ? "later" : "earlier",
-                              static_cast<int>(runs_[k].source), static_cast<unsigned long long>(wrong[k]));
+                              static_cast<int>(shifts[k].source), static_cast<unsigned long long>(wrong[k]));
             else
                 std::snprintf(b, sizeof b, "%llu audio frames are not from source %d",
-                              static_cast<unsigned long long>(wrong[k]), static_cast<int>(runs_[k].source));
+                              static_cast<unsigned long long>(wrong[k]), static_cast<int>(shifts[k].source));
             file_.add(firstWrongOffset[k], b);
         }
     }

@@ -160,7 +160,7 @@ struct Cut {
     }
     RunResult save(const std::string& out, const std::string& sets = "") const
     {
-        return run(q(binary("orvane-cli")) + " --set assCleanJoins=1 " + arguments(out, sets));
+        return run(q(binary("orvane-cli")) + " --set assCleanJoins=1 --set saveRecodeAtCuts=0 " + arguments(out, sets));
     }
 
     // Decodes the new PVA (or bare video stream) and checks every picture, the video

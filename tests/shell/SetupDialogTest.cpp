@@ -144,23 +144,22 @@ TEST_F(SetupDialogTest, TheCleanJoinsBoxIsStoredAfterTheElevenAndReadBack)
     }
 }
 
-// "Réencoder aux coupes" shows saveRecodeAtCuts; Orvane.ini names it only while it is 1,
-// so a file saved with it off is the one saved before the box existed.
+// "Réencoder aux coupes" shows saveRecodeAtCuts; Orvane.ini names it only while it is 0,
+// so a file saved with it on (the default) is the one saved before the box existed.
 TEST_F(SetupDialogTest, TheRecodeBoxIsStoredOnlyWhileSetAndReadBack)
 {
-    EXPECT_FALSE(box(1071).checked);
+    EXPECT_TRUE(box(1071).checked);
     dialog().click(1003);
     const std::string before = readText(ini);
     EXPECT_EQ(before.find("saveRecodeAtCuts"), std::string::npos);
-    for (int value : {1, 0}) {
+    for (int value : {0, 1}) {
         dialog().click(1071);
         EXPECT_EQ(box(1071).checked, value == 1);
         dialog().click(1003);
         EXPECT_EQ(app.settings.saveRecodeAtCuts, value);
         const std::string text = readText(ini);
-        EXPECT_EQ(text, value ? before + "saveRecodeAtCuts=1\n" : before);
+        EXPECT_EQ(text, value ? before : before + "saveRecodeAtCuts=0\n");
         Settings read;
-        read.saveRecodeAtCuts = 0;
         ASSERT_EQ(readSettingsFile(read, ini.c_str()), 1);
         EXPECT_EQ(read.saveRecodeAtCuts, value);
     }
