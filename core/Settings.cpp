@@ -193,6 +193,16 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     return 1;
 }
 
+bool settingValue(const Settings& live, const char* name, int32_t& value)
+{
+    for (const SettingsKey& key : settingsKeys)
+        if (name && std::strcmp(key.name, name) == 0) {
+            value = live.*key.field;
+            return true;
+        }
+    return false;
+}
+
 int applySettingsLine(Settings& live, const char* line, LogConsole* log)
 {
     if (!line) return -1;

@@ -24,6 +24,21 @@ struct MouseEvent {
     bool control = false;
 };
 
+// A key pressed while a dialog window is active, named by what it is rather than
+// by a window system's key codes.
+enum class Key { other, left, right, up, down, pageUp, pageDown, home, end, enter, insert, del, escape, space, tab,
+                 backtab, f1, f2, character };
+
+struct KeyEvent {
+    Key key = Key::other;
+    // Key::character: the key's character as typed without Shift, letters in
+    // lower case ('z', '[', '1').
+    char character = 0;
+    bool shift = false;
+    bool control = false;
+    bool alt = false;
+};
+
 // A top-level dialog window built from a dialog template. As a Control it is the
 // dialog itself: child(id) finds its controls, invalidate() repaints all of it.
 class Window : public Control {
@@ -83,6 +98,9 @@ public:
     // client coordinates.
     virtual void onWheel(int delta, const MouseEvent& event) = 0;
     virtual void onPaint(Canvas& canvas) = 0;
+    // A key press. True when the handler took it; otherwise the control with the
+    // focus gets it as usual.
+    virtual bool onKey(const KeyEvent&) { return false; }
     // The close message: the close button, the window system, the end of the session.
     virtual void onClose() = 0;
 };
