@@ -4,6 +4,7 @@
 #include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
+#include "cut/ProjectFile.h"
 #include "output/CleanJoins.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
@@ -211,6 +212,8 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     bool checkAfter = checkAfterSaveWanted(ctx.app.settings.saveCheckAfterSave, false);
     std::vector<Edit> edits;
     std::vector<const char*> sources;
+    const char* project = nullptr;       // sources and list from a project file
+    const char* saveProject = nullptr;   // the cut saved as a project too
 
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -222,6 +225,12 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         if (!std::strcmp(a, "-o") || !std::strcmp(a, "--output")) {
             output = value();
             if (!output || !*output) return usageError("cut: %s needs a file name", a);
+            continue;
+        }
+        if (!std::strcmp(a, "--project") || !std::strcmp(a, "--save-project")) {
+            const char*& file = a[2] == 'p' ? project : saveProject;
+            file = value();
+            if (!file || !*file) return usageError("cut: %s needs a file name", a);
             continue;
         }
         Edit e{EditKind::add, a};
@@ -267,14 +276,16 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         sources.push_back(a);
     }
     if (!output) return usageError("cut needs -o OUT");
-    if (sources.empty()) return usageError("cut needs at least one SOURCE");
+    if (project && !sources.empty()) return usageError("cut: --project takes its sources from the project");
+    if (sources.empty() && !project) return usageError("cut needs at least one SOURCE");
     bool adds = false;
     for (const Edit& e : edits)
         adds |= e.kind == EditKind::add || e.kind == EditKind::addByTime || e.kind == EditKind::insert;
-    if (!adds) return usageError("cut needs at least one --add or --insert");
+    if (!adds && !project) return usageError("cut needs at least one --add or --insert");
     if (static_cast<int>(sources.size()) > maxSources) return usageError("cut takes at most %d sources", maxSources);
 
     // Slots 0..n-1 in argument order: the edits name sources by slot.
+    if (project && openProjectFile(ctx.editor, project, ctx.op) != 1) return 1;
     for (const char* path : sources) {
         if (ctx.app.scanSource(path, 0, ctx.op) != 1) return 1;
     }
@@ -303,6 +314,7 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     }
     ctx.editor.outputName = output;
     if (saveNewStream(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, ctx.op) != 1) return 1;
+    if (saveProject && writeProjectFile(ctx.editor, saveProject) != 1) return 1;
     if (!checkAfter) return 0;
     return checkSavedFile(savedFiles(ctx.editor.outputName, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1
                ? 0

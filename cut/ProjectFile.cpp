@@ -201,37 +201,44 @@ bool findMoved(const ProjectSource& s, const std::string& baseDirectory, std::st
 uint32_t unitPts(const SourceStream& src, int32_t unit) { return src.vPts[src.cutPointPkt[unit]]; }
 
 // The unit of a project entry in a source as scanned now: the same unit when its
-// time stamp still agrees, else the unit with that time stamp, else the unit the
-// time stamp falls in (the one before the first unit that starts after it).
+// time stamp still agrees, else the unit with that time stamp, else the unit that
+// holds the picture with that time stamp, else the unit the time falls in.
 class UnitFinder {
 public:
     explicit UnitFinder(const SourceStream& src) : src_(src) {}
     int32_t find(const ProjectEntry& e, bool& inside)
     {
         inside = false;
-        if (src_.lastCutPoint <= 0) return -1;
-        if (e.unit >= 0 && e.unit < src_.lastCutPoint && unitPts(src_, e.unit) == e.pts) return e.unit;
-        if (byPts_.empty())
-            for (int32_t u = src_.lastCutPoint - 1; u >= 0; --u) byPts_[unitPts(src_, u)] = u;
-        const auto it = byPts_.find(e.pts);
-        if (it != byPts_.end()) return it->second;
+        const int32_t n = src_.lastCutPoint;
+        if (n <= 0) return -1;
+        if (e.unit >= 0 && e.unit < n && unitPts(src_, e.unit) == e.pts) return e.unit;
+        if (units_.empty())
+            for (int32_t u = n - 1; u >= 0; --u) units_[unitPts(src_, u)] = u;
+        if (const auto it = units_.find(e.pts); it != units_.end()) return it->second;
         inside = true;
-        // Time since the first unit, which runs on across the 2^32 wrap.
-        const uint32_t base = unitPts(src_, 0);
-        const uint32_t target = e.pts - base;
-        int32_t lo = 0, hi = src_.lastCutPoint - 1;
-        if (target > static_cast<uint32_t>(unitPts(src_, hi) - base)) return hi;
-        while (lo < hi) {
-            const int32_t mid = lo + (hi - lo + 1) / 2;
-            if (static_cast<uint32_t>(unitPts(src_, mid) - base) <= target) lo = mid;
-            else hi = mid - 1;
+        if (pictures_.empty())
+            for (int32_t p = src_.pktCount - 1; p >= 0; --p)
+                if (src_.picType[p] != 0) pictures_[src_.vPts[p]] = p;
+        if (const auto it = pictures_.find(e.pts); it != pictures_.end()) {
+            // The last unit whose cut point packet is at or before the picture's.
+            int32_t lo = 0, hi = n - 1;
+            while (lo < hi) {
+                const int32_t mid = lo + (hi - lo + 1) / 2;
+                if (src_.cutPointPkt[mid] <= it->second) lo = mid;
+                else hi = mid - 1;
+            }
+            return lo;
         }
+        // Time since the first unit, which runs on across the 2^32 wrap.
+        const uint32_t base = unitPts(src_, 0), target = e.pts - base;
+        int32_t lo = 0;
+        while (lo + 1 < n && static_cast<uint32_t>(unitPts(src_, lo + 1) - base) <= target) ++lo;
         return lo;
     }
 
 private:
     const SourceStream& src_;
-    std::unordered_map<uint32_t, int32_t> byPts_;
+    std::unordered_map<uint32_t, int32_t> units_, pictures_;
 };
 
 } // namespace
@@ -365,6 +372,9 @@ bool projectOf(const CutEditor& editor, Project& out)
     for (int32_t s = 0; s < app.sourceCount; ++s) {
         ProjectSource ps;
         ps.path = app.sources[s].fileName;
+        // Kept whole, so that the project opens from any working directory.
+        std::string absolute;
+        if (posix::realPath(ps.path.c_str(), &absolute)) ps.path = absolute;
         if (!fingerprintFile(ps.path.c_str(), ps.size, ps.fingerprint)) {
             app.log.writef("ERROR: can't read %s for the project\n", ps.path.c_str());
             return false;
