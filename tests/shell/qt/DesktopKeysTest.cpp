@@ -1,0 +1,171 @@
+// The desktop program worked by keys alone, with its real widgets and its real
+// file dialogs (paths typed into them), against orvane-cli's output for the
+// same edits.
+#include "DesktopTestSupport.h"
+#include "cut/ProjectFile.h"
+#include "shell/qt/DesktopProgram.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+using namespace desktoptest;
+using namespace testsupport;
+
+namespace {
+
+class DesktopKeys : public ::testing::Test {
+protected:
+    ScratchDir dir{"keys"};
+    ScopedWorkingDir cwd{dir.path()};
+    PrivateRuntimeDir runtime;
+    StandInViewer viewer;
+    std::unique_ptr<DesktopProgram> program = std::make_unique<DesktopProgram>();
+    Script script;
+    std::string source = dir.file("rec.pva");
+    int dialogsTyped = 0;
+
+    void SetUp() override { std::filesystem::copy_file(sample("rec60.pva"), source); }
+    std::string shown()
+    {
+        return std::string(program->console().text(), static_cast<size_t>(program->console().length()));
+    }
+    QWidget* window() { return program->mainWindow()->widget(); }
+    const CutList& list() { return program->editor().currentList(); }
+    std::vector<int32_t> units()
+    {
+        std::vector<int32_t> u;
+        for (int32_t k = 0; k < list().count; ++k) u.push_back(list().unit[k]);
+        return u;
+    }
+    // A key to the window, or to the control that has the focus.
+    void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier, QWidget* to = nullptr)
+    {
+        QTest::keyClick(to ? to : window(), k, m);
+    }
+    void keys(std::initializer_list<Qt::Key> ks)
+    {
+        for (Qt::Key k : ks) key(k);
+    }
+    // The next file dialog gets `path` typed into its name field and Return; a
+    // save dialog has it chosen (Return there goes to the field's completer).
+    void typeIntoNextFileDialog(const std::string& path)
+    {
+        auto* poll = new QTimer(qApp);
+        QObject::connect(poll, &QTimer::timeout, [this, poll, path] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll->deleteLater();
+            poll->stop();
+            ++dialogsTyped;
+            if (dialog->acceptMode() == QFileDialog::AcceptSave) {
+                const QFileInfo chosen(QString::fromStdString(path));
+                dialog->setDirectory(chosen.absolutePath());
+                dialog->selectFile(chosen.fileName());
+                if (auto* field = dialog->findChild<QLineEdit*>("fileNameEdit")) field->setText(chosen.fileName());
+                static_cast<QDialog*>(dialog)->accept();
+                QTimer::singleShot(500, [dialog = QPointer<QFileDialog>(dialog)] {
+                    if (dialog && dialog->isVisible()) dialog->reject();
+                });
+                return;
+            }
+            auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(field, nullptr);
+            field->clear();
+            QTest::keyClicks(field, QString::fromStdString(path));
+            QTest::keyClick(field, Qt::Key_Return);
+            QTimer::singleShot(500, [dialog = QPointer<QFileDialog>(dialog)] {
+                if (dialog && dialog->isVisible()) dialog->reject();
+            });
+        });
+        poll->start(20);
+    }
+    int run(const std::string& commandLine = "")
+    {
+        script.start([this] { program->requestClose(); },
+                     [this] { return program->mainWindow() && program->shell().context().operationsRunning() == 0; });
+        const int code = program->run(commandLine);
+        EXPECT_TRUE(script.finished());
+        return code;
+    }
+};
+
+TEST_F(DesktopKeys, AWholeEditByKeysSavesWhatOrvaneCliSavesForTheSameEdits)
+{
+    script.then([&] {
+        typeIntoNextFileDialog(source);
+        key(Qt::Key_O, Qt::ControlModifier);
+        ASSERT_EQ(program->app().sourceCount, 1);
+        ASSERT_EQ(dialogsTyped, 1);
+        const SourceStream& src = program->app().sources[0];
+        // Units 2-4 appended, 6-7 inserted before entry 1, entry 3 deleted, undone, redone.
+        keys({Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_BracketLeft, Qt::Key_Right, Qt::Key_Right,
+              Qt::Key_BracketRight, Qt::Key_Return});
+        EXPECT_EQ(units(), (std::vector<int32_t>{2, 3, 4}));
+        keys({Qt::Key_Right, Qt::Key_Right, Qt::Key_I, Qt::Key_Right, Qt::Key_O});
+        EXPECT_TRUE(src.selStart == 6 && src.selEnd == 7);
+        keys({Qt::Key_Tab, Qt::Key_Home, Qt::Key_Right, Qt::Key_Tab, Qt::Key_Insert});
+        EXPECT_EQ(units(), (std::vector<int32_t>{2, 6, 7, 3, 4}));
+        // The keys work also while a button has the focus.
+        QWidget* addButton = program->mainWindow()->control(1055)->widget();
+        addButton->setFocus();
+        key(Qt::Key_Tab, Qt::NoModifier, addButton);
+        keys({Qt::Key_Home, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_I, Qt::Key_O});
+        key(Qt::Key_Delete, Qt::NoModifier, addButton);
+        EXPECT_EQ(units(), (std::vector<int32_t>{2, 6, 7, 4}));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(units(), (std::vector<int32_t>{2, 6, 7, 3, 4}));
+        key(Qt::Key_Y, Qt::ControlModifier);
+        EXPECT_EQ(units(), (std::vector<int32_t>{2, 6, 7, 4}));
+        typeIntoNextFileDialog(dir.file("keys.pva"));
+        key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(dialogsTyped, 2);
+        typeIntoNextFileDialog(dir.file("keys.orvane"));
+        key(Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(dialogsTyped, 3);
+    });
+    EXPECT_EQ(run(), 0);
+
+    ASSERT_TRUE(fileExists(dir.file("keys.pva")));
+    const RunResult cli = testsupport::run("'" + binary("orvane-cli") + "' cut -o '" + dir.file("cli.pva")
+                                           + "' --add 0:2-4 --insert 0:6-7@1 --delete 3-3 --undo --redo '" + source + "'");
+    ASSERT_EQ(cli.status, 0) << cli.err;
+    const std::vector<uint8_t> saved = readBytes(dir.file("keys.pva"));
+    EXPECT_GT(saved.size(), 100000u);
+    EXPECT_TRUE(saved == readBytes(dir.file("cli.pva")));
+
+    // The project the keys saved gives the same new PVA in orvane-cli.
+    const RunResult fromProject = testsupport::run("'" + binary("orvane-cli") + "' cut -o '" + dir.file("project.pva")
+                                                   + "' --project '" + dir.file("keys.orvane") + "'");
+    ASSERT_EQ(fromProject.status, 0) << fromProject.err;
+    EXPECT_TRUE(readBytes(dir.file("project.pva")) == saved);
+}
+
+TEST_F(DesktopKeys, TheCommandLineOpensAProjectAndItsSaveIsTheSameAsBeforeClosing)
+{
+    const RunResult cli = testsupport::run("'" + binary("orvane-cli") + "' cut -o '" + dir.file("before.pva")
+                                           + "' --add 0:3-9 --add 0:1-1 --save-project '" + dir.file("p.orvane") + "' '"
+                                           + source + "'");
+    ASSERT_EQ(cli.status, 0) << cli.err;
+    script.then([&] {
+        EXPECT_EQ(units(), (std::vector<int32_t>{3, 4, 5, 6, 7, 8, 9, 1}));
+        typeIntoNextFileDialog(dir.file("after.pva"));
+        key(Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(dialogsTyped, 1);
+        EXPECT_TRUE(fileExists(dir.file("after.pva"))) << shown();
+    });
+    EXPECT_EQ(run(dir.file("p.orvane")), 0);
+    EXPECT_TRUE(readBytes(dir.file("after.pva")) == readBytes(dir.file("before.pva")))
+        << readBytes(dir.file("after.pva")).size() << " " << readBytes(dir.file("before.pva")).size() << cli.out << cli.err;
+}
+
+} // namespace
