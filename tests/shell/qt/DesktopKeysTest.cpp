@@ -8,7 +8,14 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QToolTip>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -166,6 +173,78 @@ TEST_F(DesktopKeys, TheCommandLineOpensAProjectAndItsSaveIsTheSameAsBeforeClosin
     EXPECT_EQ(run(dir.file("p.orvane")), 0);
     EXPECT_TRUE(readBytes(dir.file("after.pva")) == readBytes(dir.file("before.pva")))
         << readBytes(dir.file("after.pva")).size() << " " << readBytes(dir.file("before.pva")).size() << cli.out << cli.err;
+}
+
+// The close question and a tip with its key, as a user sees them (with
+// ORVANE_WINDOW_GRABS=DIR also saved as pictures).
+TEST_F(DesktopKeys, ClosingWithAChangedListAsksAndTheTipsNameTheKeys)
+{
+    DesktopOverrides asking;
+    asking.askQuestions = true;
+    program = std::make_unique<DesktopProgram>(asking);
+    const char* grabs = std::getenv("ORVANE_WINDOW_GRABS");
+    auto grabScreen = [&](const char* name) {
+        if (!grabs) return;
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(grabs) + "/" + name + ".png");
+    };
+    std::string question;
+    QStringList answers;
+    script.then([&] {
+        typeIntoNextFileDialog(source);
+        key(Qt::Key_O, Qt::ControlModifier);
+        keys({Qt::Key_Right, Qt::Key_BracketLeft, Qt::Key_Right, Qt::Key_Right, Qt::Key_BracketRight, Qt::Key_Return});
+        ASSERT_EQ(units(), (std::vector<int32_t>{1, 2, 3}));
+
+        // The tip of "Add " as the mouse resting on it shows it.
+        QWidget* add = program->mainWindow()->control(1055)->widget();
+        const QPoint inside = add->rect().center();
+        QHelpEvent help(QEvent::ToolTip, inside, add->mapToGlobal(inside));
+        QApplication::sendEvent(add, &help);
+        EXPECT_EQ(QToolTip::text().toStdString(), "add selected source pva mpeg packets to the end of the new pva\nkey: Enter");
+        serveFor(300);
+        grabScreen("tooltip-key");
+        QToolTip::hideText();
+
+        // The question as it shows, before anyone answers it; then "Cancel": the
+        // window stays with its list.
+        struct Watch : QObject {
+            std::function<void(QMessageBox*)> shown;
+            bool eventFilter(QObject* o, QEvent* e) override
+            {
+                if (e->type() == QEvent::Show)
+                    if (auto* box = qobject_cast<QMessageBox*>(o)) shown(box);
+                return false;
+            }
+        };
+        auto watch = std::make_unique<Watch>();
+        watch->shown = [&](QMessageBox* box) {
+            question = box->text().toStdString();
+            for (QAbstractButton* b : box->buttons()) answers << b->text();
+            if (grabs) {
+                box->adjustSize();
+                box->grab().save(QString::fromLocal8Bit(grabs) + "/close-question.png");
+                QPixmap both = window()->grab();
+                QPainter painter(&both);
+                const QPixmap boxPicture = box->grab();
+                painter.drawPixmap((both.width() - boxPicture.width()) / 2, (both.height() - boxPicture.height()) / 2,
+                                   boxPicture);
+                painter.end();
+                both.save(QString::fromLocal8Bit(grabs) + "/close-question-over-window.png");
+            }
+            QTimer::singleShot(0, box, [box] {
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QLatin1String("Cancel")) b->click();
+            });
+        };
+        qApp->installEventFilter(watch.get());
+        click(program->mainWindow()->control(1035)->widget());
+        qApp->removeEventFilter(watch.get());
+        EXPECT_NE(program->mainWindow(), nullptr);
+        EXPECT_EQ(units(), (std::vector<int32_t>{1, 2, 3}));
+    });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(question, "The cut list has changed since it was last saved.\nSave it as a project first?");
+    EXPECT_EQ(answers.join(",").toStdString(), "Save project,Close,Cancel");
 }
 
 } // namespace
