@@ -270,3 +270,19 @@ int removeStaleTemporaries(const std::string& target)
     posix::close(directory);
     return removed;
 }
+
+bool replaceFileContents(const char* path, const std::string& text)
+{
+    std::string target;
+    ReplacedFile file;
+    bool ok = replacementTarget(path ? path : "", target) == ReplacementKind::file && file.create(target, true);
+    for (size_t done = 0; ok && done < text.size();) {
+        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
+        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+        if (w <= 0) ok = false;
+        else done += static_cast<size_t>(w);
+    }
+    if (ok) ok = file.commit();
+    if (!ok) file.discard();
+    return ok;
+}

@@ -74,3 +74,8 @@ private:
 // Removes the temporary files of `target` that nobody writes any more (what a
 // killed save leaves behind). Returns how many were removed.
 int removeStaleTemporaries(const std::string& target);
+
+// Writes `text` as the whole new contents of `path`: beside it under a temporary
+// name, put in its place when complete (a link is written through). False, with
+// the earlier file as it was, when that could not be done.
+bool replaceFileContents(const char* path, const std::string& text);

@@ -175,18 +175,7 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     }
     // Written beside the file and put in its place when complete: a full disk or a
     // crash leaves the earlier settings as they were. A link is written through.
-    std::string target;
-    ReplacedFile file;
-    bool ok = replacementTarget(name, target) == ReplacementKind::file && file.create(target, true);
-    for (size_t done = 0; ok && done < text.size();) {
-        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
-        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
-        if (w <= 0) ok = false;
-        else done += static_cast<size_t>(w);
-    }
-    if (ok) ok = file.commit();
-    if (!ok) {
-        file.discard();
+    if (!replaceFileContents(name, text)) {
         log.writef("ERROR: can't write %s\n", name);
         return -1;
     }

@@ -403,19 +403,7 @@ int writeProjectFile(const CutEditor& editor, const char* fileName)
     LogConsole& log = editor.app.log;
     Project p;
     if (!projectOf(editor, p)) return -1;
-    const std::string text = projectText(p);
-    std::string target;
-    ReplacedFile file;
-    bool ok = replacementTarget(fileName, target) == ReplacementKind::file && file.create(target, true);
-    for (size_t done = 0; ok && done < text.size();) {
-        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
-        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
-        if (w <= 0) ok = false;
-        else done += static_cast<size_t>(w);
-    }
-    if (ok) ok = file.commit();
-    if (!ok) {
-        file.discard();
+    if (!replaceFileContents(fileName, projectText(p))) {
         log.writef("ERROR: can't write the project %s\n", fileName);
         return -1;
     }
