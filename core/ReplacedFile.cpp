@@ -286,3 +286,33 @@ bool replaceFileContents(const char* path, const std::string& text)
     if (!ok) file.discard();
     return ok;
 }
+
+int readRegularFile(const char* path, uint64_t limit, std::string& text, std::string& why)
+{
+    const int fd = posix::systemCalls().open(path, posix::flag::readOnly | posix::flag::nonBlocking, 0);
+    if (fd < 0) return 0;
+    posix::FileStatus st;
+    why.clear();
+    if (!posix::status(fd, &st)) {
+        why = "it can't be read";
+    } else if (st.kind == posix::FileKind::directory) {
+        why = "it is a directory";
+    } else if (st.kind != posix::FileKind::regular) {
+        why = "it is not a regular file";
+    } else if (st.size > limit) {
+        why = "it is larger than " + std::to_string(limit) + " bytes";
+    } else {
+        text.resize(static_cast<size_t>(st.size));
+        size_t done = 0;
+        while (done < text.size()) {
+            const int64_t r = posix::systemCalls().read(fd, text.data() + done, text.size() - done);
+            if (r < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+            if (r < 0) why = "it can't be read";
+            if (r <= 0) break;
+            done += static_cast<size_t>(r);
+        }
+        text.resize(done);
+    }
+    posix::close(fd);
+    return why.empty() ? 1 : -1;
+}

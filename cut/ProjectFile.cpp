@@ -116,34 +116,6 @@ std::string lineError(size_t line, const std::string& what)
     return "line " + std::to_string(line) + ": " + what;
 }
 
-bool readWholeFile(const char* path, uint64_t limit, std::string& text, std::string& why)
-{
-    const int fd = posix::systemCalls().open(path, posix::flag::readOnly | posix::flag::nonBlocking, 0);
-    if (fd < 0) {
-        why = "it can't be opened";
-        return false;
-    }
-    posix::FileStatus st;
-    if (!posix::status(fd, &st) || st.kind != posix::FileKind::regular) {
-        why = "it is not a regular file";
-    } else if (st.size > limit) {
-        why = "it is larger than " + std::to_string(limit) + " bytes";
-    } else {
-        text.resize(static_cast<size_t>(st.size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const int64_t r = posix::systemCalls().read(fd, text.data() + done, text.size() - done);
-            if (r < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
-            if (r < 0) why = "it can't be read";
-            if (r <= 0) break;
-            done += static_cast<size_t>(r);
-        }
-        text.resize(done);
-    }
-    posix::close(fd);
-    return why.empty();
-}
-
 std::string directoryOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
@@ -414,7 +386,9 @@ int writeProjectFile(const CutEditor& editor, const char* fileName)
 int readProjectFile(const char* fileName, Project& out, LogConsole& log)
 {
     std::string text, why;
-    if (readWholeFile(fileName, maxProjectFileBytes, text, why)) why = parseProject(text, out);
+    const int read = readRegularFile(fileName, maxProjectFileBytes, text, why);
+    if (read == 0) why = "it can't be opened";
+    if (read == 1) why = parseProject(text, out);
     if (why.empty() && out.sources.empty()) why = "it names no source";
     if (!why.empty()) {
         log.writef("ERROR: can't open the project %s: %s\n", fileName, why.c_str());
