@@ -3,6 +3,8 @@
 #include "platform/Geometry.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -101,6 +103,9 @@ public:
     // A key press. True when the handler took it; otherwise the control with the
     // focus gets it as usual.
     virtual bool onKey(const KeyEvent&) { return false; }
+    // Files dropped onto the window, in the order given. A window that takes none
+    // says so by returning false (the window system then shows the drop refused).
+    virtual bool onDropFiles(const std::vector<std::string>&) { return false; }
     // The close message: the close button, the window system, the end of the session.
     virtual void onClose() = 0;
 };

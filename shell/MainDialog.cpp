@@ -231,6 +231,34 @@ int MainDialog::loadSourceNamed(const std::string& fileName)
                         });
 }
 
+bool MainDialog::onDropFiles(const std::vector<std::string>& paths)
+{
+    if (!window_ || paths.empty()) return false;
+    LogConsole& console = c_.services.console;
+    if (c_.operationsRunning() > 0) {
+        console.write("ERROR: a scan or a save is running: drop the files again when it is done\n", 1);
+        return false;
+    }
+    if (paths.size() == 1 && looksLikeProjectFile(paths[0].c_str())) {
+        if (mayLoseEdits("Discard")) openProjectNamed(paths[0]);
+        return true;
+    }
+    for (const std::string& path : paths) {
+        if (looksLikeProjectFile(path.c_str())) {
+            console.writef("ERROR: %s is a project: drop a project alone\n", path.c_str());
+            continue;
+        }
+        if (c_.services.app.sourceCount >= maxSources) {
+            console.writef("ERROR: %d recordings are loaded: %s and those after it are not\n", maxSources,
+                           path.c_str());
+            break;
+        }
+        loadSourceNamed(path);
+        if (closed_) break;
+    }
+    return true;
+}
+
 bool MainDialog::listChangedSinceSaved() const
 {
     const CutEditor& editor = c_.services.editor;

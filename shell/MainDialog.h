@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ShellContext;
 class SetupDialog;
@@ -89,6 +90,9 @@ public:
     void onWheel(int delta, const platform::MouseEvent& event) override;
     void onPaint(platform::Canvas& canvas) override;
     bool onKey(const platform::KeyEvent& key) override;
+    // Recordings load one after the other, as "Nouvelle Source PVA" loads them; a
+    // project file opens (only a project alone).
+    bool onDropFiles(const std::vector<std::string>& paths) override;
     void onClose() override;
 
     // Closes the window as the window system's close does, but never asks.

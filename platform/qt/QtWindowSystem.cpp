@@ -6,6 +6,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -23,6 +28,19 @@ using resources::ControlKind;
 
 namespace {
 bool movesASlider(int key);
+
+// The local files among dropped URLs, as the file system names them.
+std::vector<std::string> localFiles(const QMimeData* data)
+{
+    std::vector<std::string> files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QByteArray name = QFile::encodeName(url.toLocalFile());
+        files.emplace_back(name.constData(), static_cast<size_t>(name.size()));
+    }
+    return files;
+}
 }
 
 // The top-level widget of a dialog window: its own background, mouse, wheel,
@@ -32,6 +50,7 @@ public:
     explicit DialogWidget(QtDialogWindow& window) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), window_(window)
     {
         setMouseTracking(true);
+        setAcceptDrops(true);
     }
     // Filters a control's events: its wheel goes to the dialog when asked, its
     // mouse input while it is disabled.
@@ -47,6 +66,18 @@ protected:
         // Before QWidget's own handling, which would take Tab for the focus chain.
         if (e->type() == QEvent::KeyPress && window_.key(static_cast<QKeyEvent*>(e))) return true;
         return QWidget::event(e);
+    }
+    void dragEnterEvent(QDragEnterEvent* e) override
+    {
+        if (!localFiles(e->mimeData()).empty()) e->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* e) override
+    {
+        const std::vector<std::string> files = localFiles(e->mimeData());
+        bool taken = false;
+        if (!files.empty()) window_.deliver([&](DialogHandler& h) { taken = h.onDropFiles(files); });
+        if (taken) e->acceptProposedAction();
+        else e->ignore();
     }
     void paintEvent(QPaintEvent*) override
     {

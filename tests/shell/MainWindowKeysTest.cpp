@@ -263,6 +263,31 @@ TEST_F(WindowQuestions, AProjectSavedByKeyOpensByKeyAndFromTheCommandLine)
     EXPECT_NE(shown().find("ERROR: can't open the project"), std::string::npos);
 }
 
+TEST_F(WindowQuestions, DroppedFilesLoadUpToTheSixteenSlotsAndAProjectOpensAlone)
+{
+    start();
+    std::vector<std::string> many(17, a);
+    EXPECT_TRUE(main().handler.onDropFiles(many));
+    EXPECT_EQ(app.sourceCount, 16);
+    EXPECT_NE(shown().find("ERROR: 16 recordings are loaded: " + a + " and those after it are not"), std::string::npos);
+    EXPECT_TRUE(enabledGroup());
+
+    ASSERT_EQ(editor.insertUnits(3, 1, 2, 0), 1);
+    ASSERT_EQ(writeProjectFile(editor, dir.file("p.orvane").c_str()), 1);
+    // A project among recordings is not opened.
+    EXPECT_TRUE(main().handler.onDropFiles({dir.file("p.orvane"), a}));
+    EXPECT_NE(shown().find(dir.file("p.orvane") + " is a project: drop a project alone"), std::string::npos);
+    EXPECT_EQ(app.sourceCount, 16);
+    EXPECT_TRUE(main().handler.onDropFiles({dir.file("p.orvane")}));
+    EXPECT_EQ(app.sourceCount, 16);
+    EXPECT_EQ(units(), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(editor.currentList().source[0], 3);
+    // While a scan or a save runs, nothing is taken.
+    ++app.busy;
+    EXPECT_FALSE(main().handler.onDropFiles({a}));
+    --app.busy;
+}
+
 TEST_F(WindowQuestions, TheCommandLineOpensAProject)
 {
     {

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
@@ -173,6 +175,38 @@ TEST_F(DesktopKeys, TheCommandLineOpensAProjectAndItsSaveIsTheSameAsBeforeClosin
     EXPECT_EQ(run(dir.file("p.orvane")), 0);
     EXPECT_TRUE(readBytes(dir.file("after.pva")) == readBytes(dir.file("before.pva")))
         << readBytes(dir.file("after.pva")).size() << " " << readBytes(dir.file("before.pva")).size() << cli.out << cli.err;
+}
+
+// Dropping two recordings loads both; dropping a project opens it in their place.
+TEST_F(DesktopKeys, DroppedRecordingsLoadAndADroppedProjectOpens)
+{
+    std::filesystem::copy_file(sample("clip.pva"), dir.file("clip.pva"));
+    const RunResult cli = testsupport::run("'" + binary("orvane-cli") + "' cut -o '" + dir.file("p.pva")
+                                           + "' --add 0:1-2 --save-project '" + dir.file("p.orvane") + "' '" + source + "'");
+    ASSERT_EQ(cli.status, 0) << cli.err;
+    auto drop = [&](const std::vector<std::string>& paths) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const std::string& p : paths) urls << QUrl::fromLocalFile(QString::fromStdString(p));
+        data.setUrls(urls);
+        const QPoint at(300, 380);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window(), &dropped);
+        return dropped.isAccepted();
+    };
+    script.then([&] {
+        EXPECT_TRUE(drop({source, dir.file("clip.pva")}));
+        ASSERT_EQ(program->app().sourceCount, 2) << shown();
+        EXPECT_EQ(program->app().sources[1].fileName, dir.file("clip.pva"));
+        EXPECT_TRUE(drop({dir.file("p.orvane")}));
+        EXPECT_EQ(program->app().sourceCount, 1);
+        EXPECT_EQ(units(), (std::vector<int32_t>{1, 2}));
+        EXPECT_NE(shown().find("project opened: " + dir.file("p.orvane")), std::string::npos) << shown();
+    });
+    EXPECT_EQ(run(), 0);
 }
 
 // The close question and a tip with its key, as a user sees them (with
