@@ -4,7 +4,9 @@
 #include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
+#include "cut/CutLists.h"
 #include "cut/ProjectFile.h"
+#include "core/ReplacedFile.h"
 #include "output/CleanJoins.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
@@ -205,7 +207,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
 
 // cut, or with checkOnly `check FILE [edits] SOURCE...`: the same edits, and
 // FILE checked against them instead of saved.
-int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
+int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly, bool exportList = false)
 {
     const char* output = nullptr;
     int selectionOnly = 0;
@@ -214,6 +216,7 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     std::vector<const char*> sources;
     const char* project = nullptr;       // sources and list from a project file
     const char* saveProject = nullptr;   // the cut saved as a project too
+    const char* cutList = nullptr;       // units of source 0 kept by another tool's cut list
 
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -227,8 +230,8 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
             if (!output || !*output) return usageError("cut: %s needs a file name", a);
             continue;
         }
-        if (!std::strcmp(a, "--project") || !std::strcmp(a, "--save-project")) {
-            const char*& file = a[2] == 'p' ? project : saveProject;
+        if (!std::strcmp(a, "--project") || !std::strcmp(a, "--save-project") || !std::strcmp(a, "--cutlist")) {
+            const char*& file = a[2] == 'p' ? project : a[2] == 's' ? saveProject : cutList;
             file = value();
             if (!file || !*file) return usageError("cut: %s needs a file name", a);
             continue;
@@ -281,13 +284,19 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     bool adds = false;
     for (const Edit& e : edits)
         adds |= e.kind == EditKind::add || e.kind == EditKind::addByTime || e.kind == EditKind::insert;
-    if (!adds && !project) return usageError("cut needs at least one --add or --insert");
+    if (!adds && !project && !cutList) return usageError("cut needs at least one --add or --insert");
     if (static_cast<int>(sources.size()) > maxSources) return usageError("cut takes at most %d sources", maxSources);
 
     // Slots 0..n-1 in argument order: the edits name sources by slot.
     if (project && openProjectFile(ctx.editor, project, ctx.op) != 1) return 1;
     for (const char* path : sources) {
         if (ctx.app.scanSource(path, 0, ctx.op) != 1) return 1;
+    }
+    if (cutList) {
+        CutListRead read;
+        if (readCutListFile(cutList, sourceTicks(ctx.app.sources[0]), read, ctx.log) != 1
+            || addKeptUnits(ctx.editor, 0, read.kept) != 1)
+            return 1;
     }
     for (const Edit& e : edits) {
         if (!applyEdit(ctx, e)) {
@@ -304,6 +313,23 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     if (selectionOnly && (list.selStart < 0 || list.selEnd < 0)) {
         std::fputs("orvane-cli: --selection-only without a list selection (--select A-B); nothing saved\n", stderr);
         return 1;
+    }
+    if (exportList) {
+        int32_t source = 0;
+        std::vector<TimeSpan> kept;
+        std::string why;
+        const CutListFormat format = cutListFormatOf(output, "");
+        if (format == CutListFormat::unknown) why = "the name does not say the format (.edl, .txt, .vdr, marks, .csv)";
+        else keptSpansOfList(ctx.editor, source, kept, why);
+        if (why.empty()
+            && !replaceFileContents(output, cutListText(format, kept, sourceTicks(ctx.app.sources[source]))))
+            why = "it can't be written";
+        if (!why.empty()) {
+            std::fprintf(stderr, "orvane-cli: export-cutlist %s: %s\n", output, why.c_str());
+            return 1;
+        }
+        std::printf("%s cut list of source %d: %s\n", cutListFormatName(format), static_cast<int>(source), output);
+        return 0;
     }
     const bool split = ctx.app.settings.splitPvaDstFile == 1;
     if (checkOnly) {
@@ -326,6 +352,8 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
 int runCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, false); }
 
 int runCheckAgainstCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, true); }
+
+int runExportCutList(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, false, true); }
 
 int runListMpeg(CliContext& ctx, int argc, char** argv)
 {

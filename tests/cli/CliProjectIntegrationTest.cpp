@@ -61,3 +61,34 @@ TEST_F(CliProject, RefusalsSaveNothing)
 }
 
 } // namespace
+
+namespace {
+
+// export-cutlist writes the list as each tool's cut list; cut --cutlist of it
+// saves the same new PVA as the edits.
+TEST_F(CliProject, CutListsExportedAndReadBackCutTheSame)
+{
+    fs::copy_file(sample("rec60.pva"), dir.file("r.pva"));
+    const RunResult ref = cli("cut -o ref.pva --add 0:3-10 --add 0:40-50 r.pva");
+    ASSERT_EQ(ref.status, 0) << ref.err;
+    for (const char* name : {"l.edl", "l.txt", "l.vdr", "marks", "l.csv"}) {
+        SCOPED_TRACE(name);
+        const RunResult out = cli(std::string("export-cutlist -o ") + name + " --add 0:3-10 --add 0:40-50 r.pva");
+        ASSERT_EQ(out.status, 0) << out.err;
+        const RunResult back = cli(std::string("cut -o back.pva --cutlist ") + name + " r.pva");
+        ASSERT_EQ(back.status, 0) << back.err;
+        EXPECT_TRUE(readBytes(dir.file("back.pva")) == readBytes(dir.file("ref.pva")));
+    }
+    const RunResult unknown = cli("export-cutlist -o list.xyz --add 0:3-10 r.pva");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("the name does not say the format"), std::string::npos) << unknown.err;
+    writeBytes(dir.file("bad.edl"), {'5', ' ', '1', ' ', '0', '\n'});
+    const RunResult bad = cli("cut -o out.pva --cutlist bad.edl r.pva");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE((bad.out + bad.err).find("ERROR: can't read the cut list bad.edl: line 1: the start is not before the end"),
+              std::string::npos)
+        << bad.out << bad.err;
+    EXPECT_FALSE(fileExists(dir.file("out.pva")));
+}
+
+} // namespace
