@@ -65,6 +65,8 @@ constexpr Binding bindings[] = {
     {Key::escape, 0, plain, KeyAction::cancel, mainid::cancelSave, "Escape"},
     {Key::character, 'p', ctrl | shift, KeyAction::saveProject, mainid::save, "Ctrl+Shift+P: save the project"},
     {Key::character, 'p', ctrl, KeyAction::openProject, mainid::newSource, "Ctrl+P: open a project"},
+    {Key::character, 'l', ctrl, KeyAction::importCutList, mainid::newSource, "Ctrl+L: add what a cut list keeps"},
+    {Key::character, 'l', ctrl | shift, KeyAction::exportCutList, mainid::saveAs, "Ctrl+Shift+L: export a cut list"},
 };
 
 unsigned modifiersOf(const KeyEvent& k)

@@ -24,6 +24,8 @@ enum class KeyAction {
     otherPane,      // the key focus to the other pane
     saveProject,
     openProject,
+    importCutList,
+    exportCutList,
     cancel,         // a running scan or save
 };
 

@@ -1,6 +1,7 @@
 #include "shell/MainDialog.h"
 
 #include "cut/CutEditor.h"
+#include "cut/CutLists.h"
 #include "cut/ProjectFile.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
@@ -10,6 +11,7 @@
 #include "platform/Window.h"
 #include "platform/ScrollBar.h"
 #include "core/LogConsole.h"
+#include "core/ReplacedFile.h"
 #include "shell/KeyCommands.h"
 #include "shell/ProductTexts.h"
 #include "shell/SaveCheck.h"
@@ -244,6 +246,10 @@ bool MainDialog::onDropFiles(const std::vector<std::string>& paths)
         return true;
     }
     for (const std::string& path : paths) {
+        if (cutListFormatOf(path, "") != CutListFormat::unknown) {
+            importCutListNamed(path);
+            continue;
+        }
         if (looksLikeProjectFile(path.c_str())) {
             console.writef("ERROR: %s is a project: drop a project alone\n", path.c_str());
             continue;
@@ -257,6 +263,65 @@ bool MainDialog::onDropFiles(const std::vector<std::string>& paths)
         if (closed_) break;
     }
     return true;
+}
+
+namespace {
+platform::FileDialog::Request cutListRequest(const char* title)
+{
+    platform::FileDialog::Request request;
+    request.title = title;
+    request.filters = {{"*.edl *.txt *.vdr *.csv marks", "*.edl;*.txt;*.vdr;*.csv;marks"}, {"*.* ", "*.*"}};
+    return request;
+}
+} // namespace
+
+int MainDialog::importCutListNamed(const std::string& fileName)
+{
+    SourceAnalyser& app = c_.services.app;
+    const SourceStream* src = app.usableSource(app.currentSource);
+    if (!src) {
+        c_.services.console.write("ERROR: load the recording the cut list is of first\n", 1);
+        return -1;
+    }
+    CutListRead read;
+    int result = readCutListFile(fileName.c_str(), sourceTicks(*src), read, c_.services.console);
+    if (result == 1) result = addKeptUnits(c_.services.editor, app.currentSource, read.kept);
+    if (result == 1) c_.services.console.writef("cut list added: %s\n", fileName.c_str());
+    redraw(Pane::list);
+    return result;
+}
+
+void MainDialog::importCutListCommand()
+{
+    platform::FileDialog::Request request = cutListRequest("add a cut list");
+    request.mustExist = true;
+    std::string path;
+    if (c_.services.fileDialog.openFile(request, path)) importCutListNamed(path);
+}
+
+void MainDialog::exportCutListCommand()
+{
+    LogConsole& console = c_.services.console;
+    int32_t source = 0;
+    std::vector<TimeSpan> kept;
+    std::string why;
+    if (!keptSpansOfList(c_.services.editor, source, kept, why)) {
+        console.writef("ERROR: no cut list to export: %s\n", why.c_str());
+        return;
+    }
+    platform::FileDialog::Request request = cutListRequest("export a cut list");
+    request.confirmOverwrite = true;
+    std::string path;
+    if (!c_.services.fileDialog.saveFile(request, path)) return;
+    const CutListFormat format = cutListFormatOf(path, "");
+    if (format == CutListFormat::unknown) {
+        console.writef("ERROR: %s: the name does not say the format (.edl, .txt, .vdr, marks, .csv)\n", path.c_str());
+        return;
+    }
+    if (!replaceFileContents(path.c_str(), cutListText(format, kept, sourceTicks(c_.services.app.sources[source]))))
+        console.writef("ERROR: can't write %s\n", path.c_str());
+    else
+        console.writef("%s cut list saved: %s\n", cutListFormatName(format), path.c_str());
 }
 
 bool MainDialog::listChangedSinceSaved() const
@@ -585,6 +650,8 @@ bool MainDialog::onKey(const platform::KeyEvent& key)
     case KeyAction::cancel: break;
     case KeyAction::saveProject: saveProjectCommand(); break;
     case KeyAction::openProject: openProjectCommand(); break;
+    case KeyAction::importCutList: importCutListCommand(); break;
+    case KeyAction::exportCutList: exportCutListCommand(); break;
     default: paneKey(static_cast<int>(command.action)); break;
     }
     return true;

@@ -103,6 +103,8 @@ public:
     // Loads a recording as "Nouvelle Source PVA" does after its dialog, asking
     // first when it is loaded already.
     int loadSourceNamed(const std::string& fileName);
+    // Appends the units of the current source that another tool's cut list keeps.
+    int importCutListNamed(const std::string& fileName);
     // True when the list changed since it was last saved as a PVA or a project.
     bool listChangedSinceSaved() const;
 
@@ -147,6 +149,8 @@ private:
     void paneKey(int action);
     void saveProjectCommand();
     void openProjectCommand();
+    void importCutListCommand();
+    void exportCutListCommand();
     // Asks whether to save the changed list as a project first. True when the
     // caller may go on (saved, or not wanted), false to stay.
     bool mayLoseEdits(const char* going);

@@ -1,6 +1,7 @@
 // The main window worked by keys, its questions before it loses a changed list or
 // loads a recording twice, and projects saved and opened from it.
 #include "cut/ProjectFile.h"
+#include "support/TestSupport.h"
 #include "shell/ShellRig.h"
 #include "support/SyntheticSource.h"
 
@@ -300,6 +301,37 @@ TEST_F(WindowQuestions, TheCommandLineOpensAProject)
     EXPECT_EQ(app.sourceCount, 1);
     EXPECT_EQ(units(), (std::vector<int32_t>{2, 3, 4}));
     EXPECT_FALSE(shell.mainDialog().listChangedSinceSaved());
+}
+
+} // namespace
+
+namespace {
+
+// A cut list by key, out and in again, and by a drop.
+TEST_F(WindowQuestions, CutListsExportAndAddByKeyAndByDrop)
+{
+    start();
+    files.answer = a;
+    ASSERT_TRUE(main().click(mainid::newSource));
+    ASSERT_EQ(editor.insertUnits(0, 1, 3, INT32_MAX), 1);
+    ASSERT_EQ(editor.insertUnits(0, 6, 7, INT32_MAX), 1);
+    const std::vector<int32_t> listed = units();
+    files.answer = dir.file("list.edl");
+    ASSERT_TRUE(press(character('l', true, true)));
+    EXPECT_NE(shown().find("EDL cut list saved: " + dir.file("list.edl")), std::string::npos) << shown();
+    ASSERT_TRUE(press(key(Key::del, false, true)));
+    ASSERT_TRUE(press(character('l', true)));
+    EXPECT_EQ(units(), listed);
+    EXPECT_NE(shown().find("cut list added: " + dir.file("list.edl")), std::string::npos);
+    ASSERT_TRUE(press(key(Key::del, false, true)));
+    EXPECT_TRUE(main().handler.onDropFiles({dir.file("list.edl")}));
+    EXPECT_EQ(units(), listed);
+    EXPECT_EQ(app.sourceCount, 1);
+    // A name that says no format is refused before anything is written.
+    files.answer = dir.file("list.xyz");
+    ASSERT_TRUE(press(character('l', true, true)));
+    EXPECT_FALSE(fileExists(dir.file("list.xyz")));
+    EXPECT_NE(shown().find("the name does not say the format"), std::string::npos);
 }
 
 } // namespace
