@@ -21,6 +21,8 @@ int runListMpeg(CliContext& ctx, int argc, char** argv);
 int runCheck(CliContext& ctx, int argc, char** argv);
 // check FILE followed by the options and sources of cut (without -o).
 int runCheckAgainstCut(CliContext& ctx, int argc, char** argv);
+// export-cutlist -o FILE [cut's edit options] SOURCE...: the list as another tool's cut list.
+int runExportCutList(CliContext& ctx, int argc, char** argv);
 
 // Prints a usage error on stderr and returns 2.
 int usageError(const char* fmt, ...);

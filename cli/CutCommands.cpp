@@ -4,6 +4,9 @@
 #include "platform/Operation.h"
 #include "core/LogConsole.h"
 #include "cut/CutEditor.h"
+#include "cut/CutLists.h"
+#include "cut/ProjectFile.h"
+#include "core/ReplacedFile.h"
 #include "output/CleanJoins.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
@@ -204,7 +207,7 @@ bool applyEdit(CliContext& ctx, const Edit& e)
 
 // cut, or with checkOnly `check FILE [edits] SOURCE...`: the same edits, and
 // FILE checked against them instead of saved.
-int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
+int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly, bool exportList = false)
 {
     const char* output = nullptr;
     SaveFormat format = SaveFormat::byName;
@@ -212,6 +215,9 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     bool checkAfter = checkAfterSaveWanted(ctx.app.settings.saveCheckAfterSave, false);
     std::vector<Edit> edits;
     std::vector<const char*> sources;
+    const char* project = nullptr;       // sources and list from a project file
+    const char* saveProject = nullptr;   // the cut saved as a project too
+    const char* cutList = nullptr;       // units of source 0 kept by another tool's cut list
 
     for (int i = 0; i < argc; ++i) {
         const char* a = argv[i];
@@ -228,6 +234,12 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         if (!std::strcmp(a, "--format") && !checkOnly) {
             const char* f = value();
             if (!f || !parseSaveFormat(f, format)) return usageError("cut: --format needs pva, ps, ts or mkv");
+            continue;
+        }
+        if (!std::strcmp(a, "--project") || !std::strcmp(a, "--save-project") || !std::strcmp(a, "--cutlist")) {
+            const char*& file = a[2] == 'p' ? project : a[2] == 's' ? saveProject : cutList;
+            file = value();
+            if (!file || !*file) return usageError("cut: %s needs a file name", a);
             continue;
         }
         Edit e{EditKind::add, a};
@@ -273,16 +285,24 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         sources.push_back(a);
     }
     if (!output) return usageError("cut needs -o OUT");
-    if (sources.empty()) return usageError("cut needs at least one SOURCE");
+    if (project && !sources.empty()) return usageError("cut: --project takes its sources from the project");
+    if (sources.empty() && !project) return usageError("cut needs at least one SOURCE");
     bool adds = false;
     for (const Edit& e : edits)
         adds |= e.kind == EditKind::add || e.kind == EditKind::addByTime || e.kind == EditKind::insert;
-    if (!adds) return usageError("cut needs at least one --add or --insert");
+    if (!adds && !project && !cutList) return usageError("cut needs at least one --add or --insert");
     if (static_cast<int>(sources.size()) > maxSources) return usageError("cut takes at most %d sources", maxSources);
 
     // Slots 0..n-1 in argument order: the edits name sources by slot.
+    if (project && openProjectFile(ctx.editor, project, ctx.op) != 1) return 1;
     for (const char* path : sources) {
         if (ctx.app.scanSource(path, 0, ctx.op) != 1) return 1;
+    }
+    if (cutList) {
+        CutListRead read;
+        if (readCutListFile(cutList, sourceTicks(ctx.app.sources[0]), read, ctx.log) != 1
+            || addKeptUnits(ctx.editor, 0, read.kept) != 1)
+            return 1;
     }
     for (const Edit& e : edits) {
         if (!applyEdit(ctx, e)) {
@@ -300,6 +320,23 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
         std::fputs("orvane-cli: --selection-only without a list selection (--select A-B); nothing saved\n", stderr);
         return 1;
     }
+    if (exportList) {
+        int32_t source = 0;
+        std::vector<TimeSpan> kept;
+        std::string why;
+        const CutListFormat format = cutListFormatOf(output, "");
+        if (format == CutListFormat::unknown) why = "the name does not say the format (.edl, .txt, .vdr, marks, .csv)";
+        else keptSpansOfList(ctx.editor, source, kept, why);
+        if (why.empty()
+            && !replaceFileContents(output, cutListText(format, kept, sourceTicks(ctx.app.sources[source]))))
+            why = "it can't be written";
+        if (!why.empty()) {
+            std::fprintf(stderr, "orvane-cli: export-cutlist %s: %s\n", output, why.c_str());
+            return 1;
+        }
+        std::printf("%s cut list of source %d: %s\n", cutListFormatName(format), static_cast<int>(source), output);
+        return 0;
+    }
     const bool split = ctx.app.settings.splitPvaDstFile == 1;
     if (checkOnly) {
         // The packet list the save made, to check the file against.
@@ -309,6 +346,7 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
     }
     ctx.editor.outputName = output;
     if (saveNewStreamAs(ctx.editor, ctx.editor.outputName.c_str(), selectionOnly, format, ctx.op) != 1) return 1;
+    if (saveProject && writeProjectFile(ctx.editor, saveProject) != 1) return 1;
     if (!checkAfter) return 0;
     return checkSavedFile(savedFiles(ctx.editor.outputName, split), ctx.editor, selectionOnly, ctx.log, ctx.op).result == 1
                ? 0
@@ -320,6 +358,8 @@ int cutOrCheck(CliContext& ctx, int argc, char** argv, bool checkOnly)
 int runCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, false); }
 
 int runCheckAgainstCut(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, true); }
+
+int runExportCutList(CliContext& ctx, int argc, char** argv) { return cutOrCheck(ctx, argc, argv, false, true); }
 
 int runListMpeg(CliContext& ctx, int argc, char** argv)
 {

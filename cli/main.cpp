@@ -62,6 +62,20 @@ const char* usageText =
     "        authoring, .ts or .m2ts as a transport stream, .mkv as Matroska (a\n"
     "        chapter at every join), anything else as PVA; --format forces one. Split\n"
     "        saves and the bare video stream are PVA only.\n"
+    "  cut -o OUT --project FILE [edits]\n"
+    "  cut -o OUT [edits] --save-project FILE SOURCE...\n"
+    "        --project takes the sources, the settings that shape the cut and the list\n"
+    "        from a project file (a source that moved is found by its fingerprint\n"
+    "        beside the project); edits given apply after it. --save-project saves the\n"
+    "        sources and the list as a project once OUT is saved.\n"
+    "  cut -o OUT --cutlist FILE [edits] SOURCE\n"
+    "        Keep the units of SOURCE that another tool's cut list keeps: a Kodi/MPlayer\n"
+    "        .edl (actions 0 and 3 cut), a comskip .txt, VDR marks (.vdr or \"marks\") or\n"
+    "        a .csv of kept START,END; the format from the name, else the text. A unit\n"
+    "        is kept when its cut point lies in a kept span.\n"
+    "  export-cutlist -o FILE [cut's edit options] SOURCE...\n"
+    "        Write the list of one source's units as such a cut list (the format from\n"
+    "        FILE's name).\n"
     "  check FILE...\n"
     "  check FILE [cut's edit options] SOURCE...\n"
     "        Check a saved new PVA (or bare video stream; a split save's part files in\n"
@@ -189,6 +203,7 @@ int main(int argc, char** argv)
     if (!std::strcmp(command, "scan")) return runScan(ctx, rest, restArgv);
     if (!std::strcmp(command, "units")) return runUnits(ctx, rest, restArgv);
     if (!std::strcmp(command, "cut")) return runCut(ctx, rest, restArgv);
+    if (!std::strcmp(command, "export-cutlist")) return runExportCutList(ctx, rest, restArgv);
     if (!std::strcmp(command, "list-mpeg")) return runListMpeg(ctx, rest, restArgv);
     if (!std::strcmp(command, "check")) return runCheck(ctx, rest, restArgv);
     return usageError("unknown command '%s'", command);

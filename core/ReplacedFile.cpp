@@ -270,3 +270,49 @@ int removeStaleTemporaries(const std::string& target)
     posix::close(directory);
     return removed;
 }
+
+bool replaceFileContents(const char* path, const std::string& text)
+{
+    std::string target;
+    ReplacedFile file;
+    bool ok = replacementTarget(path ? path : "", target) == ReplacementKind::file && file.create(target, true);
+    for (size_t done = 0; ok && done < text.size();) {
+        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
+        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+        if (w <= 0) ok = false;
+        else done += static_cast<size_t>(w);
+    }
+    if (ok) ok = file.commit();
+    if (!ok) file.discard();
+    return ok;
+}
+
+int readRegularFile(const char* path, uint64_t limit, std::string& text, std::string& why)
+{
+    const int fd = posix::systemCalls().open(path, posix::flag::readOnly | posix::flag::nonBlocking, 0);
+    if (fd < 0) return 0;
+    posix::FileStatus st;
+    why.clear();
+    if (!posix::status(fd, &st)) {
+        why = "it can't be read";
+    } else if (st.kind == posix::FileKind::directory) {
+        why = "it is a directory";
+    } else if (st.kind != posix::FileKind::regular) {
+        why = "it is not a regular file";
+    } else if (st.size > limit) {
+        why = "it is larger than " + std::to_string(limit) + " bytes";
+    } else {
+        text.resize(static_cast<size_t>(st.size));
+        size_t done = 0;
+        while (done < text.size()) {
+            const int64_t r = posix::systemCalls().read(fd, text.data() + done, text.size() - done);
+            if (r < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
+            if (r < 0) why = "it can't be read";
+            if (r <= 0) break;
+            done += static_cast<size_t>(r);
+        }
+        text.resize(done);
+    }
+    posix::close(fd);
+    return why.empty() ? 1 : -1;
+}

@@ -74,3 +74,14 @@ private:
 // Removes the temporary files of `target` that nobody writes any more (what a
 // killed save leaves behind). Returns how many were removed.
 int removeStaleTemporaries(const std::string& target);
+
+// Writes `text` as the whole new contents of `path`: beside it under a temporary
+// name, put in its place when complete (a link is written through). False, with
+// the earlier file as it was, when that could not be done.
+bool replaceFileContents(const char* path, const std::string& text);
+
+// Reads a regular file of at most `limit` bytes whole (one that shrinks meanwhile
+// as far as it goes), opened without waiting for the other end of a pipe: a pipe
+// or a device could block or never end. 1 when read; 0 when it can't be opened;
+// -1 when it is not read, `why` saying why ("it is a directory", ...).
+int readRegularFile(const char* path, uint64_t limit, std::string& text, std::string& why);

@@ -97,37 +97,10 @@ LineResult applyLine(Settings& live, const char* line, LogConsole* log, const ch
 bool readSettingsText(const char* fileName, std::string& text, LogConsole* log)
 {
     if (!fileName) return false;
-    const int fd = posix::systemCalls().open(fileName, posix::flag::readOnly | posix::flag::nonBlocking, 0);
-    if (fd < 0) return false;
-    posix::FileStatus st;
-    const char* why = nullptr;
-    char tooLarge[64];
-    if (!posix::status(fd, &st)) {
-        why = "it can't be read";
-    } else if (st.kind == posix::FileKind::directory) {
-        why = "it is a directory";
-    } else if (st.kind != posix::FileKind::regular) {
-        why = "it is not a regular file";
-    } else if (st.size > maxSettingsFileBytes) {
-        std::snprintf(tooLarge, sizeof tooLarge, "it is larger than %u bytes", static_cast<unsigned>(maxSettingsFileBytes));
-        why = tooLarge;
-    }
-    if (!why) {
-        text.resize(static_cast<size_t>(st.size));
-        size_t done = 0;
-        while (done < text.size()) {
-            const int64_t r = posix::systemCalls().read(fd, text.data() + done, text.size() - done);
-            if (r < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
-            if (r < 0) why = "it can't be read";
-            if (r <= 0) break;
-            done += static_cast<size_t>(r);
-        }
-        // A file that shrank meanwhile is read as far as it goes.
-        text.resize(done);
-    }
-    posix::close(fd);
-    if (why && log) log->writef("ERROR: %s ignored: %s\n", fileName, why);
-    return why == nullptr;
+    std::string why;
+    const int read = readRegularFile(fileName, maxSettingsFileBytes, text, why);
+    if (read == -1 && log) log->writef("ERROR: %s ignored: %s\n", fileName, why.c_str());
+    return read == 1;
 }
 
 } // namespace
@@ -177,22 +150,21 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
     }
     // Written beside the file and put in its place when complete: a full disk or a
     // crash leaves the earlier settings as they were. A link is written through.
-    std::string target;
-    ReplacedFile file;
-    bool ok = replacementTarget(name, target) == ReplacementKind::file && file.create(target, true);
-    for (size_t done = 0; ok && done < text.size();) {
-        const int64_t w = posix::systemCalls().write(file.fd(), text.data() + done, text.size() - done);
-        if (w < 0 && posix::lastFailure() == posix::Failure::interrupted) continue;
-        if (w <= 0) ok = false;
-        else done += static_cast<size_t>(w);
-    }
-    if (ok) ok = file.commit();
-    if (!ok) {
-        file.discard();
+    if (!replaceFileContents(name, text)) {
         log.writef("ERROR: can't write %s\n", name);
         return -1;
     }
     return 1;
+}
+
+bool settingValue(const Settings& live, const char* name, int32_t& value)
+{
+    for (const SettingsKey& key : settingsKeys)
+        if (name && std::strcmp(key.name, name) == 0) {
+            value = live.*key.field;
+            return true;
+        }
+    return false;
 }
 
 int applySettingsLine(Settings& live, const char* line, LogConsole* log)

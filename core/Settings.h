@@ -59,4 +59,7 @@ int writeSettingsFile(const Settings& live, const char* fileName, LogConsole& lo
 // console the refusal is said there), -1 when it matched no key.
 int applySettingsLine(Settings& live, const char* line, LogConsole* log = nullptr);
 
+// The value of the setting the settings file names `name`; false when there is none.
+bool settingValue(const Settings& live, const char* name, int32_t& value);
+
 inline constexpr const char* settingsFileName = "Orvane.ini";

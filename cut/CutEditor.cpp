@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -109,6 +110,7 @@ int CutEditor::insertUnits(int32_t s, int32_t a, int32_t b, int32_t at)
                 list.startFrame[k] = src->cutPointFrame[i];
             }
             list.count += n;
+            ++changes_;
             result = 1;
         }
     }
@@ -154,6 +156,7 @@ int CutEditor::deleteInNewLevel(bool selectAll, int32_t first, int32_t last)
         list.count -= last - first + 1;
         list.selStart = list.selEnd = -1;
         if (list.cursor > list.count) list.cursor = std::max(list.count - 1, 0);
+        ++changes_;
         result = 1;
     }
     updateUndoButtons();
@@ -164,7 +167,10 @@ int CutEditor::deleteInNewLevel(bool selectAll, int32_t first, int32_t last)
 int CutEditor::undo()
 {
     if (!history) return -1;
-    if (history->currentLevel > -1) --history->currentLevel;
+    if (history->currentLevel > -1) {
+        --history->currentLevel;
+        ++changes_;
+    }
     updateUndoButtons();
     computeTotals();
     return 1;
@@ -173,7 +179,10 @@ int CutEditor::undo()
 int CutEditor::redo()
 {
     if (!history) return -1;
-    if (history->currentLevel < history->levelCount - 1) ++history->currentLevel;
+    if (history->currentLevel < history->levelCount - 1) {
+        ++history->currentLevel;
+        ++changes_;
+    }
     updateUndoButtons();
     computeTotals();
     return 1;
@@ -295,6 +304,7 @@ int CutEditor::resetEditor()
     }
     packetList.numOfAVpkt = 0;
     packetList.recodedEntries.clear();
+    ++changes_;
     for (SourceStream& src : app.sources) src.resetIndex();
     if (history) {
         for (CutList& level : history->levels) level.makeEmpty();
@@ -306,6 +316,16 @@ int CutEditor::resetEditor()
     app.sourceCount = 0;
     computeTotals();
     return 1;
+}
+
+void CutEditor::keepOnlyCurrentLevel()
+{
+    if (!history || history->currentLevel < 0) return;
+    CutHistory& h = *history;
+    if (h.currentLevel > 0) std::swap(h.levels[0], h.levels[h.currentLevel]);
+    h.currentLevel = 0;
+    h.levelCount = 1;
+    updateUndoButtons();
 }
 
 int32_t CutEditor::sourceCount() const { return app.sourceCount; }

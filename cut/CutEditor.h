@@ -117,6 +117,12 @@ public:
     // (count: after the last). -1, and nothing changes, outside 0..count.
     int setListCursor(int32_t position);
     int computeTotals();
+    // Makes the current level the only one besides the empty list (a project just
+    // opened is one step, not one per range).
+    void keepOnlyCurrentLevel();
+    // Counts the changes of the list shown (edits, undos, redos, resets), so that
+    // a window can tell whether the list changed since it was last saved.
+    uint64_t changeCount() const { return changes_; }
     // The buttons that show whether undo and redo can be done, and the window
     // repainted when the sources are reset; null: none.
     void attachControls(platform::Control* undoButton, platform::Control* redoButton, platform::Control* window);
@@ -136,6 +142,7 @@ private:
     // of them, selected first).
     int deleteInNewLevel(bool selectAll, int32_t first, int32_t last);
 
+    uint64_t changes_ = 0;
     platform::Control* undoButton_ = nullptr;
     platform::Control* redoButton_ = nullptr;
     platform::Control* window_ = nullptr;

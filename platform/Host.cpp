@@ -29,6 +29,12 @@ public:
     {
         std::fprintf(stderr, "[%s]\n%s\n", caption, text);
     }
+    // Nobody to answer: the question is shown and left unanswered.
+    int ask(const char* caption, const char* text, const std::vector<std::string>&) override
+    {
+        show(caption, text);
+        return -1;
+    }
 };
 
 } // namespace

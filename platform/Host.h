@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -27,6 +29,10 @@ class MessageBox {
 public:
     virtual ~MessageBox() = default;
     virtual void show(const char* caption, const char* text) = 0;
+    // A question with its answers as buttons (the first is the default one).
+    // Returns the index of the answer chosen, or -1 when the box was closed
+    // without one.
+    virtual int ask(const char* caption, const char* text, const std::vector<std::string>& answers) = 0;
 };
 
 // The services for a program without a window: no events, the monotonic system

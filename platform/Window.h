@@ -3,6 +3,8 @@
 #include "platform/Geometry.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -22,6 +24,21 @@ struct MouseEvent {
     bool middleButton = false;
     bool shift = false;
     bool control = false;
+};
+
+// A key pressed while a dialog window is active, named by what it is rather than
+// by a window system's key codes.
+enum class Key { other, left, right, up, down, pageUp, pageDown, home, end, enter, insert, del, escape, space, tab,
+                 backtab, f1, f2, character };
+
+struct KeyEvent {
+    Key key = Key::other;
+    // Key::character: the key's character as typed without Shift, letters in
+    // lower case ('z', '[', '1').
+    char character = 0;
+    bool shift = false;
+    bool control = false;
+    bool alt = false;
 };
 
 // A top-level dialog window built from a dialog template. As a Control it is the
@@ -83,6 +100,12 @@ public:
     // client coordinates.
     virtual void onWheel(int delta, const MouseEvent& event) = 0;
     virtual void onPaint(Canvas& canvas) = 0;
+    // A key press. True when the handler took it; otherwise the control with the
+    // focus gets it as usual.
+    virtual bool onKey(const KeyEvent&) { return false; }
+    // Files dropped onto the window, in the order given. A window that takes none
+    // says so by returning false (the window system then shows the drop refused).
+    virtual bool onDropFiles(const std::vector<std::string>&) { return false; }
     // The close message: the close button, the window system, the end of the session.
     virtual void onClose() = 0;
 };

@@ -1,16 +1,23 @@
 #include "shell/MainDialog.h"
 
 #include "cut/CutEditor.h"
+#include "cut/CutLists.h"
+#include "cut/ProjectFile.h"
 #include "output/MpegListing.h"
 #include "output/OutputWriter.h"
 #include "platform/Canvas.h"
+#include "platform/FileDialog.h"
+#include "platform/Host.h"
 #include "platform/Window.h"
 #include "platform/ScrollBar.h"
 #include "core/LogConsole.h"
+#include "core/ReplacedFile.h"
+#include "shell/KeyCommands.h"
 #include "shell/ProductTexts.h"
 #include "shell/SaveCheck.h"
 #include "shell/SetupDialog.h"
 #include "shell/ShellContext.h"
+#include "source/FileAccess.h"
 #include "source/SourceAnalyser.h"
 #include "source/SourceSelection.h"
 
@@ -18,6 +25,10 @@
 
 using platform::Control;
 using platform::MouseEvent;
+
+namespace {
+constexpr platform::Rgb keyFrameColour = 0xF0C000;
+}
 
 const char* toolTipText(int controlId)
 {
@@ -188,11 +199,217 @@ int MainDialog::runOperation(const OperationSteps& steps, const std::function<in
 
 void MainDialog::openSource(int withLog)
 {
+    if (withLog == 0 && c_.services.askQuestions) {
+        platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
+        request.mustExist = true;
+        std::string path;
+        if (c_.services.fileDialog.openFile(request, path)) loadSourceNamed(path);
+        return;
+    }
     runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess, .redrawSource = true},
                  [&] {
                      platform::OperationContext op = c_.operation(c_.scanProgress);
                      return openSourceDialog(c_.services.app, &c_.services.fileDialog, withLog, op);
                  });
+}
+
+int MainDialog::loadSourceNamed(const std::string& fileName)
+{
+    const SourceAnalyser& app = c_.services.app;
+    if (c_.services.askQuestions) {
+        for (int32_t s = 0; s < app.sourceCount; ++s) {
+            if (!sameFile(app.sources[s].fileName, fileName)) continue;
+            const std::string text = fileName + "\nis loaded already as source " + std::to_string(s + 1)
+                + ".\nLoad it once more?";
+            if (c_.services.messageBox.ask("Orvane", text.c_str(), {"Load again", "Cancel"}) != 0) return -1;
+            break;
+        }
+    }
+    return runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess,
+                         .redrawSource = true},
+                        [&] {
+                            platform::OperationContext op = c_.operation(c_.scanProgress);
+                            return c_.services.app.scanSource(fileName.c_str(), 0, op);
+                        });
+}
+
+bool MainDialog::onDropFiles(const std::vector<std::string>& paths)
+{
+    if (!window_ || paths.empty()) return false;
+    LogConsole& console = c_.services.console;
+    if (c_.operationsRunning() > 0) {
+        console.write("ERROR: a scan or a save is running: drop the files again when it is done\n", 1);
+        return false;
+    }
+    if (paths.size() == 1 && looksLikeProjectFile(paths[0].c_str())) {
+        if (mayLoseEdits("Discard")) openProjectNamed(paths[0]);
+        return true;
+    }
+    for (const std::string& path : paths) {
+        if (cutListFormatOf(path, "") != CutListFormat::unknown) {
+            importCutListNamed(path);
+            continue;
+        }
+        if (looksLikeProjectFile(path.c_str())) {
+            console.writef("ERROR: %s is a project: drop a project alone\n", path.c_str());
+            continue;
+        }
+        if (c_.services.app.sourceCount >= maxSources) {
+            console.writef("ERROR: %d recordings are loaded: %s and those after it are not\n", maxSources,
+                           path.c_str());
+            break;
+        }
+        loadSourceNamed(path);
+        if (closed_) break;
+    }
+    return true;
+}
+
+namespace {
+platform::FileDialog::Request cutListRequest(const char* title)
+{
+    platform::FileDialog::Request request;
+    request.title = title;
+    request.filters = {{"*.edl *.txt *.vdr *.csv marks", "*.edl;*.txt;*.vdr;*.csv;marks"}, {"*.* ", "*.*"}};
+    return request;
+}
+} // namespace
+
+int MainDialog::importCutListNamed(const std::string& fileName)
+{
+    SourceAnalyser& app = c_.services.app;
+    const SourceStream* src = app.usableSource(app.currentSource);
+    if (!src) {
+        c_.services.console.write("ERROR: load the recording the cut list is of first\n", 1);
+        return -1;
+    }
+    CutListRead read;
+    int result = readCutListFile(fileName.c_str(), sourceTicks(*src), read, c_.services.console);
+    if (result == 1) result = addKeptUnits(c_.services.editor, app.currentSource, read.kept);
+    if (result == 1) c_.services.console.writef("cut list added: %s\n", fileName.c_str());
+    redraw(Pane::list);
+    return result;
+}
+
+void MainDialog::importCutListCommand()
+{
+    platform::FileDialog::Request request = cutListRequest("add a cut list");
+    request.mustExist = true;
+    std::string path;
+    if (c_.services.fileDialog.openFile(request, path)) importCutListNamed(path);
+}
+
+void MainDialog::exportCutListCommand()
+{
+    LogConsole& console = c_.services.console;
+    int32_t source = 0;
+    std::vector<TimeSpan> kept;
+    std::string why;
+    if (!keptSpansOfList(c_.services.editor, source, kept, why)) {
+        console.writef("ERROR: no cut list to export: %s\n", why.c_str());
+        return;
+    }
+    platform::FileDialog::Request request = cutListRequest("export a cut list");
+    request.confirmOverwrite = true;
+    std::string path;
+    if (!c_.services.fileDialog.saveFile(request, path)) return;
+    const CutListFormat format = cutListFormatOf(path, "");
+    if (format == CutListFormat::unknown) {
+        console.writef("ERROR: %s: the name does not say the format (.edl, .txt, .vdr, marks, .csv)\n", path.c_str());
+        return;
+    }
+    if (!replaceFileContents(path.c_str(), cutListText(format, kept, sourceTicks(c_.services.app.sources[source]))))
+        console.writef("ERROR: can't write %s\n", path.c_str());
+    else
+        console.writef("%s cut list saved: %s\n", cutListFormatName(format), path.c_str());
+}
+
+bool MainDialog::listChangedSinceSaved() const
+{
+    const CutEditor& editor = c_.services.editor;
+    return editor.changeCount() != savedChanges_ && editor.currentList().count > 0;
+}
+
+bool MainDialog::mayLoseEdits(const char* going)
+{
+    if (!c_.services.askQuestions || !listChangedSinceSaved()) return true;
+    const char* text = "The cut list has changed since it was last saved.\nSave it as a project first?";
+    switch (c_.services.messageBox.ask("Orvane", text, {"Save project", going, "Cancel"})) {
+    case 0:
+        saveProjectCommand();
+        return !listChangedSinceSaved();
+    case 1: return true;
+    default: return false;
+    }
+}
+
+void MainDialog::saveProjectCommand()
+{
+    CutEditor& editor = c_.services.editor;
+    if (c_.services.app.sourceCount == 0) {
+        c_.services.console.write("ERROR: no source loaded: no project to save\n", 1);
+        return;
+    }
+    platform::FileDialog::Request request;
+    request.title = "save project";
+    request.filters = {{"*.orvane", "*.orvane"}, {"*.* ", "*.*"}};
+    request.confirmOverwrite = true;
+    std::string path;
+    if (!c_.services.fileDialog.saveFile(request, path)) return;
+    if (writeProjectFile(editor, path.c_str()) == 1) savedChanges_ = editor.changeCount();
+}
+
+void MainDialog::openProjectCommand()
+{
+    if (!mayLoseEdits("Discard")) return;
+    platform::FileDialog::Request request;
+    request.title = "open project";
+    request.filters = {{"*.orvane", "*.orvane"}, {"*.* ", "*.*"}};
+    request.mustExist = true;
+    std::string path;
+    if (c_.services.fileDialog.openFile(request, path)) openProjectNamed(path);
+}
+
+int MainDialog::openProjectNamed(const std::string& fileName)
+{
+    const ShellServices& s = c_.services;
+    Project project;
+    std::vector<std::string> paths;
+    // A source that is neither where it was nor beside the project: the user may
+    // point to it.
+    auto locate = [&](const ProjectSource& source, const std::string& why, std::string& path) {
+        const std::string text = source.path + ": " + why + ".\nShow where the recording is now?";
+        if (s.messageBox.ask("Orvane", text.c_str(), {"Find it", "Cancel"}) != 0) return false;
+        platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
+        request.mustExist = true;
+        return s.fileDialog.openFile(request, path);
+    };
+    if (readProjectFile(fileName.c_str(), project, s.console) != 1
+        || !findProjectSources(project, directoryOfFile(fileName), s.console, locate, paths))
+        return -1;
+    stopPlaying();
+    c_.viewer.notifyViewerFileChange();
+    if (s.editor.resetEditor() != 1) return -1;
+    const int result = runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess,
+                                     .redrawSource = true},
+                                    [&] {
+                                        platform::OperationContext op = c_.operation(c_.scanProgress);
+                                        return loadProject(s.editor, project, paths, op);
+                                    });
+    if (result == 1) {
+        savedChanges_ = s.editor.changeCount();
+        s.console.writef("project opened: %s\n", fileName.c_str());
+    }
+    redraw(Pane::list);
+    return result;
+}
+
+void MainDialog::closeWithoutQuestion()
+{
+    if (!window_) return;
+    unasked_ = true;
+    window_->sendClose();
+    unasked_ = false;
 }
 
 void MainDialog::listMpegFile()
@@ -230,6 +447,7 @@ void MainDialog::saveCommand(int askName, int selectionOnly)
         platform::OperationContext op = c_.operation(c_.saveProgress);
         int saved = -1;
         const int result = saveDialog(c_.services.editor, &c_.services.fileDialog, askName, selectionOnly, op, &saved);
+        if (saved == 1 && !selectionOnly) savedChanges_ = c_.services.editor.changeCount();
         if (saved == 1) checkAfterSave(c_, selectionOnly, op);
         return result;
     });
@@ -333,6 +551,8 @@ void MainDialog::onLeftButtonDown(const MouseEvent& e)
 {
     if (!window_) return;
     stopPlaying();
+    for (Pane pane : {Pane::source, Pane::list})
+        if (c_.views.paneRect(pane).contains(e.client)) setKeyPane(pane);
     dragging_.setGrabPoint(e.client);
     if (c_.views.hitTest(e.client.x, e.client.y, SelectEnd::start) != 0) {
         redraw(Pane::source);
@@ -346,6 +566,8 @@ void MainDialog::onRightButtonDown(const MouseEvent& e)
 {
     if (!window_) return;
     stopPlaying();
+    for (Pane pane : {Pane::source, Pane::list})
+        if (c_.views.paneRect(pane).contains(e.client)) setKeyPane(pane);
     dragging_.setGrabPoint(e.client);
     if (c_.views.hitTest(e.client.x, e.client.y, SelectEnd::end) == 1) {
         redraw(Pane::source);
@@ -382,6 +604,105 @@ void MainDialog::onPaint(platform::Canvas& canvas)
     const platform::Rect list = listPaneRectFor(client);
     c_.views.setListPaneRect(list.left, list.top, list.right, list.bottom);
     c_.views.paintListPane(canvas);
+    if (keysUsed_) {
+        // A frame of two pixels just outside the key pane.
+        const platform::Rect r = keyPane_ == Pane::source ? source : list;
+        canvas.selectPen(keyFrameColour, 1);
+        canvas.selectBrush(keyFrameColour);
+        canvas.rectangle({r.left - 3, r.top - 3, r.right + 3, r.top - 1});
+        canvas.rectangle({r.left - 3, r.bottom + 1, r.right + 3, r.bottom + 3});
+        canvas.rectangle({r.left - 3, r.top - 3, r.left - 1, r.bottom + 3});
+        canvas.rectangle({r.right + 1, r.top - 3, r.right + 3, r.bottom + 3});
+    }
+}
+
+void MainDialog::setKeyPane(Pane pane)
+{
+    if (pane == keyPane_) return;
+    keyPane_ = pane;
+    if (keysUsed_ && window_) window_->invalidate(true);
+}
+
+bool MainDialog::onKey(const platform::KeyEvent& key)
+{
+    if (!window_) return false;
+    const KeyCommand command = keyCommandFor(key);
+    if (command.action == KeyAction::none) return false;
+    if (!keysUsed_) {
+        keysUsed_ = true;
+        window_->invalidate(true);
+    }
+    // While a scan or a save runs, the only key is the one that cancels it.
+    if (c_.operationsRunning() > 0) {
+        if (command.action == KeyAction::cancel) requestCancel();
+        return true;
+    }
+    switch (command.action) {
+    case KeyAction::click:
+        if (command.controlId == mainid::onTop) {
+            Control* box = window_->child(mainid::onTop);
+            if (!box) return true;
+            box->setChecked(!box->isChecked());
+        }
+        onCommand(command.controlId, platform::commandClicked);
+        break;
+    case KeyAction::otherPane: setKeyPane(keyPane_ == Pane::source ? Pane::list : Pane::source); break;
+    case KeyAction::cancel: break;
+    case KeyAction::saveProject: saveProjectCommand(); break;
+    case KeyAction::openProject: openProjectCommand(); break;
+    case KeyAction::importCutList: importCutListCommand(); break;
+    case KeyAction::exportCutList: exportCutListCommand(); break;
+    default: paneKey(static_cast<int>(command.action)); break;
+    }
+    return true;
+}
+
+void MainDialog::paneKey(int a)
+{
+    const auto action = static_cast<KeyAction>(a);
+    StreamViews& views = c_.views;
+    const Pane pane = keyPane_;
+    // The source pane's moves go the scroll bar's way, which also tells the viewer.
+    const bool source = pane == Pane::source;
+    auto barAction = [&](int code) {
+        if (source) sourceBarAction(code);
+        else listBarAction(code);
+    };
+    switch (action) {
+    case KeyAction::stepBack: barAction(platform::scrollLineLeft); break;
+    case KeyAction::stepForward: barAction(platform::scrollLineRight); break;
+    case KeyAction::pageBack: barAction(platform::scrollPageLeft); break;
+    case KeyAction::pageForward: barAction(platform::scrollPageRight); break;
+    case KeyAction::first:
+    case KeyAction::last: {
+        if (source) stopPlaying();
+        const int result = views.stepCursor(pane, action == KeyAction::first ? -INT32_MAX : INT32_MAX);
+        if (source) followSourceCursor(result);
+        else if (result != -1) redraw(pane);
+        break;
+    }
+    case KeyAction::selectStart:
+    case KeyAction::selectEnd:
+        stopPlaying();
+        if (views.selectAtCursor(pane, action == KeyAction::selectStart ? SelectEnd::start : SelectEnd::end) == 1) {
+            redraw(Pane::source);
+            redraw(Pane::list);
+        }
+        break;
+    case KeyAction::playToggle:
+    case KeyAction::playBackward:
+    case KeyAction::playStop:
+    case KeyAction::playForward: {
+        // Played at the slider's first step on either side; the slider shows it.
+        int position = 5;
+        if (action == KeyAction::playForward || (action == KeyAction::playToggle && c_.playState == 0)) position = 6;
+        if (action == KeyAction::playBackward) position = 4;
+        setSlider(position);
+        speedChanged();
+        break;
+    }
+    default: break;
+    }
 }
 
 void MainDialog::onClose()
@@ -395,6 +716,7 @@ void MainDialog::onClose()
         live.cancelRequested = 1;
         return;
     }
+    if (!unasked_ && !mayLoseEdits("Close")) return;
     close();
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 struct ShellContext;
 class SetupDialog;
@@ -87,7 +89,27 @@ public:
     void onMouseMove(const platform::MouseEvent& event) override;
     void onWheel(int delta, const platform::MouseEvent& event) override;
     void onPaint(platform::Canvas& canvas) override;
+    bool onKey(const platform::KeyEvent& key) override;
+    // Recordings load one after the other, as "Nouvelle Source PVA" loads them; a
+    // project file opens (only a project alone).
+    bool onDropFiles(const std::vector<std::string>& paths) override;
     void onClose() override;
+
+    // Closes the window as the window system's close does, but never asks.
+    void closeWithoutQuestion();
+    // Opens a project file as Ctrl+P does after its dialog (and the command line
+    // and a drop do); 1 on success.
+    int openProjectNamed(const std::string& fileName);
+    // Loads a recording as "Nouvelle Source PVA" does after its dialog, asking
+    // first when it is loaded already.
+    int loadSourceNamed(const std::string& fileName);
+    // Appends the units of the current source that another tool's cut list keeps.
+    int importCutListNamed(const std::string& fileName);
+    // True when the list changed since it was last saved as a PVA or a project.
+    bool listChangedSinceSaved() const;
+
+    // The pane the moving, selecting and playing keys act on.
+    Pane keyPane() const { return keyPane_; }
 
 private:
     enum class SendPosition { never, afterSuccess, always };
@@ -123,6 +145,16 @@ private:
     // when the window is gone.
     bool closeIfAsked();
     void close();
+    // A key that moves, selects or plays in the key pane.
+    void paneKey(int action);
+    void saveProjectCommand();
+    void openProjectCommand();
+    void importCutListCommand();
+    void exportCutListCommand();
+    // Asks whether to save the changed list as a project first. True when the
+    // caller may go on (saved, or not wanted), false to stay.
+    bool mayLoseEdits(const char* going);
+    void setKeyPane(Pane pane);
 
     ShellContext& c_;
     SetupDialog& setup_;
@@ -132,4 +164,10 @@ private:
     bool closed_ = false;
     // A viewer that could not be started is not tried again until playing stops.
     bool viewerGivenUp_ = false;
+    Pane keyPane_{};
+    // The key pane is framed once a key has been used, so that a window worked by
+    // the mouse alone looks as it always did.
+    bool keysUsed_ = false;
+    uint64_t savedChanges_ = 0;
+    bool unasked_ = false;
 };

@@ -3,6 +3,8 @@
 #include "platform/Window.h"
 #include "resources/DialogTemplates.h"
 #include "core/LogConsole.h"
+#include "cut/ProjectFile.h"
+#include "shell/KeyCommands.h"
 #include "source/SourceAnalyser.h"
 
 std::string commandLineText(const std::vector<std::string>& arguments)
@@ -70,7 +72,7 @@ int Shell::registerToolTips()
         const resources::ControlTemplate& c = t.controls[k];
         if (resources::isStaticClass(c.kind)) continue;
         // Controls without a command may be left out of the window.
-        if (platform::Control* control = window->child(c.id)) control->setToolTip(toolTipText(c.id));
+        if (platform::Control* control = window->child(c.id)) control->setToolTip(toolTipWithKeys(c.id).c_str());
     }
     return 1;
 }
@@ -83,6 +85,10 @@ void Shell::scanCommandLine(const std::string& commandLine)
     if (!name.empty() && name.front() == '"') name.erase(0, 1);
     if (!name.empty() && name.back() == '"') name.pop_back();
     console.write((name + "\n").c_str(), 1);
+    if (looksLikeProjectFile(name.c_str())) {
+        main_.openProjectNamed(name);
+        return;
+    }
     if (main_.scanAtStartUp(name.c_str()) != -1 && main_.window())
         context_.viewer.sendFileAndPosition(main_.window()->nativeId());
 }

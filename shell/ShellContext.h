@@ -35,6 +35,10 @@ struct ShellServices {
     CutEditor& editor;
     // Read at start-up, written by the setup dialog.
     const char* settingsFile = settingsFileName;
+    // Whether the window asks before it loses a list changed since it was last
+    // saved (closing, opening a project) and before it loads a recording that is
+    // loaded already. The desktop program does.
+    bool askQuestions = false;
 };
 
 struct ShellContext {

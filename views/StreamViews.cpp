@@ -215,6 +215,15 @@ int StreamViews::hitTest(int x, int y, SelectEnd end)
     return 0;
 }
 
+int StreamViews::selectAtCursor(Pane pane, SelectEnd end)
+{
+    const int32_t cursor = cursorOf(pane);
+    if (cursor < 0 || cursor >= unitCount(pane)) return -1;
+    editor_.selectUnit(pane, cursor, end);
+    if (pane == Pane::list) editor_.computeTotals();
+    return 1;
+}
+
 void StreamViews::updateScrollBar(Pane pane)
 {
     platform::ScrollBar* b = bar(pane);

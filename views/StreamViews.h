@@ -71,6 +71,9 @@ public:
     // entry under it. 1 when the point lies in a pane (even on an empty cell), 0 when
     // in neither.
     int hitTest(int x, int y, SelectEnd end);
+    // Selects the start or end at the pane's cursor, as a click on the centre
+    // cell does. 1, or -1 when the pane has nothing at its cursor.
+    int selectAtCursor(Pane pane, SelectEnd end);
 
     // Page and position of the pane's bar from its cursor and its number of units
     // or entries.

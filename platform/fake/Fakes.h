@@ -84,6 +84,18 @@ public:
     struct Shown { std::string caption, text; };
     std::vector<Shown> shown;
     void show(const char* caption, const char* text) override { shown.push_back({caption, text}); }
+    // Questions asked, and the answers given in turn (-1 once they run out).
+    struct Asked { std::string caption, text; std::vector<std::string> answers; };
+    std::vector<Asked> asked;
+    std::vector<int> answers;
+    int ask(const char* caption, const char* text, const std::vector<std::string>& choices) override
+    {
+        asked.push_back({caption, text, choices});
+        if (answers.empty()) return -1;
+        const int a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
 };
 
 // The context of a long operation over fakes: the pump, the clock, and the

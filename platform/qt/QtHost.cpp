@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QThread>
 
@@ -87,6 +88,23 @@ void QtMessageBox::show(const char* caption, const char* text)
     QMessageBox box(title == QLatin1String("ERROR") ? QMessageBox::Critical : QMessageBox::Information, title,
                     QString::fromUtf8(text ? text : ""), QMessageBox::Ok);
     box.exec();
+}
+
+int QtMessageBox::ask(const char* caption, const char* text, const std::vector<std::string>& answers)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(caption ? caption : ""), QString::fromUtf8(text ? text : ""),
+                    QMessageBox::NoButton);
+    box.setObjectName(QStringLiteral("question"));
+    std::vector<QAbstractButton*> buttons;
+    for (const std::string& a : answers) {
+        QPushButton* b = box.addButton(QString::fromStdString(a), QMessageBox::ActionRole);
+        buttons.push_back(b);
+    }
+    if (!buttons.empty()) box.setDefaultButton(static_cast<QPushButton*>(buttons.front()));
+    box.exec();
+    for (size_t k = 0; k < buttons.size(); ++k)
+        if (box.clickedButton() == buttons[k]) return static_cast<int>(k);
+    return -1;
 }
 
 } // namespace platform::qt

@@ -45,6 +45,7 @@ public:
 class QtMessageBox final : public MessageBox {
 public:
     void show(const char* caption, const char* text) override;
+    int ask(const char* caption, const char* text, const std::vector<std::string>& answers) override;
 };
 
 // The number of events Qt has delivered so far, timer ticks aside: what a

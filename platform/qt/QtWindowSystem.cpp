@@ -6,6 +6,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,6 +26,23 @@ namespace platform::qt {
 
 using resources::ControlKind;
 
+namespace {
+bool movesASlider(int key);
+
+// The local files among dropped URLs, as the file system names them.
+std::vector<std::string> localFiles(const QMimeData* data)
+{
+    std::vector<std::string> files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QByteArray name = QFile::encodeName(url.toLocalFile());
+        files.emplace_back(name.constData(), static_cast<size_t>(name.size()));
+    }
+    return files;
+}
+}
+
 // The top-level widget of a dialog window: its own background, mouse, wheel,
 // paint and close events go to the window's handler.
 class DialogWidget final : public QWidget {
@@ -27,6 +50,7 @@ public:
     explicit DialogWidget(QtDialogWindow& window) : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), window_(window)
     {
         setMouseTracking(true);
+        setAcceptDrops(true);
     }
     // Filters a control's events: its wheel goes to the dialog when asked, its
     // mouse input while it is disabled.
@@ -37,6 +61,24 @@ public:
     }
 
 protected:
+    bool event(QEvent* e) override
+    {
+        // Before QWidget's own handling, which would take Tab for the focus chain.
+        if (e->type() == QEvent::KeyPress && window_.key(static_cast<QKeyEvent*>(e))) return true;
+        return QWidget::event(e);
+    }
+    void dragEnterEvent(QDragEnterEvent* e) override
+    {
+        if (!localFiles(e->mimeData()).empty()) e->acceptProposedAction();
+    }
+    void dropEvent(QDropEvent* e) override
+    {
+        const std::vector<std::string> files = localFiles(e->mimeData());
+        bool taken = false;
+        if (!files.empty()) window_.deliver([&](DialogHandler& h) { taken = h.onDropFiles(files); });
+        if (taken) e->acceptProposedAction();
+        else e->ignore();
+    }
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
@@ -70,6 +112,13 @@ protected:
         if (!watched->isWidgetType()) return false;
         auto* control = static_cast<QWidget*>(watched);
         switch (e->type()) {
+        case QEvent::KeyPress: {
+            // The keys the dialog takes act whichever control has the focus, but
+            // a slider or scroll bar with the focus keeps its own moving keys.
+            auto* key = static_cast<QKeyEvent*>(e);
+            if (qobject_cast<QAbstractSlider*>(control) && movesASlider(key->key())) return false;
+            return window_.key(key);
+        }
         case QEvent::Wheel: {
             // The console and the scroll bars would scroll themselves; their
             // wheel turns belong to the dialog, which scrolls the pane under
@@ -115,6 +164,63 @@ MouseEvent mouseEvent(QPoint client, Qt::MouseButtons buttons, Qt::KeyboardModif
     e.shift = modifiers & Qt::ShiftModifier;
     e.control = modifiers & Qt::ControlModifier;
     return e;
+}
+
+bool movesASlider(int key)
+{
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End: return true;
+    default: return false;
+    }
+}
+
+KeyEvent keyEvent(const QKeyEvent* e)
+{
+    KeyEvent k;
+    const Qt::KeyboardModifiers m = e->modifiers();
+    k.shift = m & Qt::ShiftModifier;
+    k.control = m & Qt::ControlModifier;
+    k.alt = m & Qt::AltModifier;
+    const int key = e->key();
+    switch (key) {
+    case Qt::Key_Left: k.key = Key::left; break;
+    case Qt::Key_Right: k.key = Key::right; break;
+    case Qt::Key_Up: k.key = Key::up; break;
+    case Qt::Key_Down: k.key = Key::down; break;
+    case Qt::Key_PageUp: k.key = Key::pageUp; break;
+    case Qt::Key_PageDown: k.key = Key::pageDown; break;
+    case Qt::Key_Home: k.key = Key::home; break;
+    case Qt::Key_End: k.key = Key::end; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: k.key = Key::enter; break;
+    case Qt::Key_Insert: k.key = Key::insert; break;
+    case Qt::Key_Delete: k.key = Key::del; break;
+    case Qt::Key_Escape: k.key = Key::escape; break;
+    case Qt::Key_Space: k.key = Key::space; break;
+    case Qt::Key_Tab: k.key = Key::tab; break;
+    case Qt::Key_Backtab: k.key = Key::backtab; break;
+    case Qt::Key_F1: k.key = Key::f1; break;
+    case Qt::Key_F2: k.key = Key::f2; break;
+    default:
+        // Letters and the signs on their keys by the key, whatever Shift and Ctrl
+        // make of its text.
+        if (key >= Qt::Key_A && key <= Qt::Key_Z) {
+            k.key = Key::character;
+            k.character = static_cast<char>('a' + (key - Qt::Key_A));
+        } else if (key >= 0x21 && key <= 0x7E) {
+            k.key = Key::character;
+            k.character = static_cast<char>(key);
+        }
+        break;
+    }
+    return k;
 }
 
 int trackbarCode(int action)
@@ -245,6 +351,15 @@ void QtDialogWindow::endSystemMoveIfOver(QPoint client, Qt::MouseButtons buttons
     systemMoving_ = false;
     const MouseEvent e = mouseEvent(client, buttons, modifiers);
     deliver([&](DialogHandler& h) { h.onLeftButtonUp(e); });
+}
+
+bool QtDialogWindow::key(const QKeyEvent* e)
+{
+    const KeyEvent k = keyEvent(e);
+    if (k.key == Key::other) return false;
+    bool taken = false;
+    deliver([&](DialogHandler& h) { taken = h.onKey(k); });
+    return taken;
 }
 
 void QtDialogWindow::wheel(QPoint client, int delta, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)

@@ -5,6 +5,7 @@
 #include "platform/qt/QtControls.h"
 #include "resources/DialogTemplates.h"
 
+#include <QKeyEvent>
 #include <QPointer>
 #include <QWidget>
 
@@ -73,6 +74,8 @@ private:
     void mouseButton(bool press, Qt::MouseButton button, QPoint client, Qt::MouseButtons buttons,
                      Qt::KeyboardModifiers modifiers);
     void mouseMove(QPoint client, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    // A key press for the handler; true when it took it.
+    bool key(const QKeyEvent* e);
     void wheel(QPoint client, int delta, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
     void endSystemMoveIfOver(QPoint client, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
 

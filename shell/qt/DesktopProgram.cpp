@@ -19,7 +19,9 @@ DesktopProgram::DesktopProgram(const DesktopOverrides& overrides)
                                  messageBox_,
                                  console_,
                                  app_,
-                                 editor_};
+                                 editor_,
+                                 settingsFileName,
+                                 overrides.askQuestions};
     shell_ = std::make_unique<Shell>(services);
 }
 
@@ -35,7 +37,8 @@ int DesktopProgram::run(const std::string& commandLine) { return shell_->run(com
 
 void DesktopProgram::requestClose()
 {
-    if (platform::Window* window = shell_->mainDialog().window()) window->sendClose();
+    // A signal closes the window without a question: nobody may be there to answer.
+    shell_->mainDialog().closeWithoutQuestion();
 }
 
 platform::qt::QtDialogWindow* DesktopProgram::mainWindow()

@@ -19,6 +19,7 @@ struct DesktopOverrides {
     platform::FileDialog* fileDialog = nullptr;
     platform::ViewerChannel* viewer = nullptr;
     platform::Clock* clock = nullptr;
+    bool askQuestions = false;
 };
 
 class DesktopProgram {

@@ -14,7 +14,9 @@ int main(int argc, char** argv)
     static int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("orvane"));
-    auto program = std::make_unique<DesktopProgram>();
+    DesktopOverrides overrides;
+    overrides.askQuestions = true;
+    auto program = std::make_unique<DesktopProgram>(overrides);
     closeOnTerminationSignals(*program);
     return program->run(commandLineText(arguments));
 }

@@ -84,10 +84,11 @@ TEST_F(MainWindow, StartUpBuildsTheWindowInOrderAndThenWaits)
     EXPECT_EQ(context.views.listInfoLine(), &w.control(1068));
     EXPECT_FALSE(w.control(1072).enabled || w.control(1073).enabled);
 
-    EXPECT_EQ(w.control(1055).toolTip, "add selected source pva mpeg packets to the end of the new pva");
-    EXPECT_EQ(w.control(1029).toolTip, "switches the source *.pva files");
+    // Each tip keeps its text on its first line; the command's keys follow.
+    EXPECT_EQ(w.control(1055).toolTip, "add selected source pva mpeg packets to the end of the new pva\nkey: Enter");
+    EXPECT_EQ(w.control(1029).toolTip, "switches the source *.pva files\nkey: Ctrl+Page Up");
     EXPECT_EQ(w.control(1020).toolTip, "show the player dialog and open the saved new *.pva file");
-    EXPECT_EQ(w.control(1027).toolTip, "");
+    EXPECT_EQ(w.control(1027).toolTip, "key: F2");
 
     // A running viewer is only looked for; nothing is sent without a source.
     EXPECT_EQ(viewer.count("find"), 1);
