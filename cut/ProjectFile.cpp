@@ -220,7 +220,8 @@ const std::vector<std::string>& projectSettingNames()
     static const std::vector<std::string> names = {
         "cutAtIFrames",  "assAppendNextFrame",       "assCompleteAudioPkt",   "assCalcNewPts",
         "splitPvaDstFile", "saveNoAudio",             "saveNoAVPacketHeader",  "assAudioPtsOffset",
-        "assCompleteAPktEndOffset", "splitPvaDstFileSizeMB", "assCleanJoins"};
+        "assCompleteAPktEndOffset", "splitPvaDstFileSizeMB", "assCleanJoins",
+        "saveRecodeAtCuts"};
     return names;
 }
 
