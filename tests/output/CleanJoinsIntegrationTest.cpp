@@ -210,20 +210,7 @@ struct Cut {
             const size_t skip = (p.h.flags & 3u) + ((p.h.flags & 0x10) ? 4u : 0u);
             if (p.payload.size() > skip) es.insert(es.end(), p.payload.begin() + static_cast<long>(skip), p.payload.end());
         }
-        int64_t pictures = 0, lastCode = -1, gops = 0;
-        for (size_t k = 0; k + 7 < es.size(); ++k) {
-            if (es[k] != 0 || es[k + 1] != 0 || es[k + 2] != 1) continue;
-            if (es[k + 3] == 0x00) ++pictures;
-            if (es[k + 3] != 0xB8) continue;
-            const uint32_t tc = ((uint32_t{es[k + 4]} << 24 | uint32_t{es[k + 5]} << 16 | uint32_t{es[k + 6]} << 8 | es[k + 7]) >> 7);
-            const int64_t code = ((((tc >> 19) & 31) * 60 + ((tc >> 13) & 63)) * 60 + ((tc >> 6) & 63)) * 25 + (tc & 63);
-            if (lastCode >= 0) {
-                EXPECT_EQ(code - lastCode, pictures) << "time code of GOP " << gops;
-            }
-            lastCode = code;
-            pictures = 0;
-            ++gops;
-        }
+        const int64_t gops = expectGopTimeCodesRunOn(es);
         EXPECT_GT(gops, 0);
         for (size_t k = 1; k < video.size(); ++k)
             ASSERT_EQ(video[k] - video[k - 1], pictureTicks) << "between pictures " << k - 1 << " and " << k;

@@ -206,20 +206,7 @@ Saved cutAndJudge(const ScratchDir& dir, const std::string& source, const std::v
     // GOP time codes run on: each GOP's is the one before it plus the pictures between;
     // and the video time stamps step by one picture in display order.
     const std::vector<uint8_t> es = videoStream(dir.file(name));
-    int64_t pictures = 0, lastCode = -1, gops = 0;
-    for (size_t j = 0; j + 7 < es.size(); ++j) {
-        if (es[j] != 0 || es[j + 1] != 0 || es[j + 2] != 1) continue;
-        if (es[j + 3] == 0x00) ++pictures;
-        if (es[j + 3] != 0xB8) continue;
-        const uint32_t tc = (uint32_t{es[j + 4]} << 24 | uint32_t{es[j + 5]} << 16 | uint32_t{es[j + 6]} << 8 | es[j + 7]) >> 7;
-        const int64_t code = ((((tc >> 19) & 31) * 60 + ((tc >> 13) & 63)) * 60 + ((tc >> 6) & 63)) * 25 + (tc & 63);
-        if (lastCode >= 0) {
-            EXPECT_EQ(code - lastCode, pictures) << "time code of GOP " << gops;
-        }
-        lastCode = code;
-        pictures = 0;
-        ++gops;
-    }
+    expectGopTimeCodesRunOn(es);
     const std::vector<uint8_t> file = readBytes(dir.file(name));
     std::vector<uint32_t> pts;
     for (size_t j = 0; j + 12 <= file.size();) {

@@ -81,4 +81,9 @@ std::vector<uint8_t> gopHeader(uint32_t gopWord);
 std::vector<uint8_t> pictureHeader(int codingType, uint16_t temporalReference = 0);
 std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts);
 
+// Walks the GOP headers of an MPEG-2 video stream at 25 pictures a second and fails
+// the test where a GOP's time code is not the one before it plus the pictures
+// between them. Returns the GOPs seen.
+int64_t expectGopTimeCodesRunOn(const std::vector<uint8_t>& es);
+
 } // namespace testsupport
