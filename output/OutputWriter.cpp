@@ -630,12 +630,14 @@ int saveNewStreamAs(CutEditor& editor, const char* name, int selectionOnly, Save
     std::string baseName = name ? name : "";
     const bool isOutputName = name && editor.outputName == baseName;
 
-    // Split saves and the bare video stream are PVA options: a name does not make
-    // them another container, and asking for one with them is refused.
+    // Split saves and the bare video stream are PVA options. A split save named as
+    // another container is refused (its parts would be PVA under that container's
+    // name); a bare video stream is often called .mpg, so its name picks nothing.
     const Settings& settings = app.settings;
     const bool pvaOnly = settings.splitPvaDstFile == 1 || settings.saveNoAVPacketHeader == 1;
     if (format == SaveFormat::byName)
-        format = settings.saveContainerByName == 1 && !pvaOnly ? saveFormatForName(baseName) : SaveFormat::pva;
+        format = settings.saveContainerByName == 1 && settings.saveNoAVPacketHeader != 1 ? saveFormatForName(baseName)
+                                                                                          : SaveFormat::pva;
     if (format != SaveFormat::pva && pvaOnly) {
         app.log.writef("ERROR: can't save %s as a %s: %s PVA only, nothing saved\n", baseName.c_str(),
                        saveFormatTitle(format),

@@ -222,23 +222,34 @@ TEST(Containers, APipeTakesATransportStreamAndPvaOnlySavesAreRefused)
     EXPECT_EQ(readText(cut.dir.file("rc")), "0\n");
     EXPECT_EQ(decode(cut.dir.file("piped.ts"), false).video, decode(file, false).video);
 
-    // Split saves and the bare video stream stay PVA: by name they are PVA as ever,
-    // asked for another container they are refused and nothing is written.
+    // Split saves and the bare video stream stay PVA: asked for another container,
+    // or a split named as one, they are refused and nothing is written; a bare video
+    // stream's name picks nothing.
     const RunResult split = cut.save(cut.dir.file("split.mkv"), "--format mkv", nullptr);
     EXPECT_EQ(split.status, 0) << "without a split, --format mkv saves";
-    for (const char* option : {"--set splitPvaDstFile=1", "--set saveNoAVPacketHeader=1"}) {
-        SCOPED_TRACE(option);
+    struct Refused {
+        const char* options;
+        const char* title;
+    };
+    for (const Refused& k : {Refused{"--set splitPvaDstFile=1 cut --format ts", "a transport stream"},
+                             Refused{"--set saveNoAVPacketHeader=1 cut --format ts", "a transport stream"},
+                             Refused{"--set splitPvaDstFile=1 cut", "a transport stream"}}) {
+        SCOPED_TRACE(k.options);
         const std::string out = cut.dir.file("refused.ts");
-        std::string c = q(binary("orvane-cli")) + " " + option + " cut -o " + q(out) + " --format ts --add 0:3-10 " +
-                        cut.sources;
-        const RunResult r = run(c);
+        const RunResult r = run(q(binary("orvane-cli")) + " " + k.options + " -o " + q(out) + " --add 0:3-10 " + cut.sources);
         EXPECT_EQ(r.status, 1);
-        EXPECT_NE(r.out.find("ERROR: can't save " + out + " as a transport stream"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("ERROR: can't save " + out + " as " + k.title), std::string::npos) << r.out;
         EXPECT_FALSE(fileExists(out));
         EXPECT_FALSE(fileExists(cut.dir.file("refused_0.ts")));
     }
-    // By name a split save stays a PVA split, as it always was.
-    const RunResult parts = run(q(binary("orvane-cli")) + " --set splitPvaDstFile=1 cut -o " +
+    const RunResult bare = run(q(binary("orvane-cli")) + " --set saveNoAudio=1 --set saveNoAVPacketHeader=1 cut -o " +
+                               q(cut.dir.file("video.mpg")) + " --add 0:3-10 " + cut.sources);
+    EXPECT_EQ(bare.status, 0) << bare.out;
+    const std::vector<uint8_t> es = readBytes(cut.dir.file("video.mpg"));
+    ASSERT_GT(es.size(), 4u);
+    EXPECT_EQ(es[3], 0xB3) << "a bare video stream, whatever its name";
+    // With saveContainerByName=0 the split keeps the name, as it always did.
+    const RunResult parts = run(q(binary("orvane-cli")) + " --set saveContainerByName=0 --set splitPvaDstFile=1 cut -o " +
                                 q(cut.dir.file("parts.ts")) + " --add 0:3-10 " + cut.sources);
     EXPECT_EQ(parts.status, 0);
     const std::vector<uint8_t> first = readBytes(cut.dir.file("parts_0.ts"));

@@ -194,7 +194,7 @@ RunOutput runOnce(const SavedRun& r, const std::vector<Input>& in, const Scratch
 
     std::string args = r.args;
     // The outputs of the plain assembly and writer.
-    const std::string cli = q(binary("orvane-cli")) + " --set assCleanJoins=0";
+    const std::string cli = q(binary("orvane-cli")) + " --set assCleanJoins=0 --set saveContainerByName=0";
     for (size_t at; (at = args.find("$CLI")) != std::string::npos;) args.replace(at, 4, cli);
     const RunResult result = run("cd " + q(dir.string()) + " && { " + cli + " " + args + "; }");
 
