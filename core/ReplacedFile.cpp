@@ -1,5 +1,6 @@
 #include "core/ReplacedFile.h"
 
+#include "core/FileNames.h"
 #include "platform/posix/SystemCalls.h"
 
 #include <cstdio>
@@ -13,20 +14,6 @@ constexpr int temporaryNameAttempts = 16;
 constexpr size_t maxStemInTemporaryName = 200;
 constexpr size_t randomDigits = 16;
 constexpr const char* temporaryEnding = ".tmp";
-
-std::string directoryOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-std::string baseOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The part of the temporary names of `base` that comes before the random digits.
 std::string temporaryPrefix(const std::string& base)
@@ -124,7 +111,7 @@ ReplacementKind replacementTarget(const char* path, std::string& target)
 bool ReplacedFile::create(const std::string& target, bool writeThrough)
 {
     discard();
-    const std::string base = baseOf(target);
+    const std::string base = baseNameOf(target);
     if (base.empty() || base == "." || base == "..") return false;
     directoryPath_ = directoryOf(target);
     directory_ = posix::openDirectory(directoryPath_.c_str());
@@ -193,7 +180,7 @@ bool ReplacedFile::commit()
     }
     bool ok = intact();
     if (ok) {
-        const std::string base = baseOf(target_);
+        const std::string base = baseNameOf(target_);
         posix::FileStatus old;
         if (posix::statusAt(directory_, base.c_str(), &old) && old.kind == posix::FileKind::regular) {
             // A parked file is opened again for its attributes, without following a link.
@@ -266,7 +253,7 @@ int removeStaleTemporaries(const std::string& target)
 {
     const int directory = posix::openDirectory(directoryOf(target).c_str());
     if (directory < 0) return 0;
-    const int removed = removeStaleIn(directory, baseOf(target));
+    const int removed = removeStaleIn(directory, baseNameOf(target));
     posix::close(directory);
     return removed;
 }

@@ -1,5 +1,6 @@
 #include "cut/CutLists.h"
 
+#include "core/FileNames.h"
 #include "core/LogConsole.h"
 #include "core/ReplacedFile.h"
 #include "cut/CutEditor.h"
@@ -163,9 +164,8 @@ uint32_t unitStart(const SourceStream& src, int32_t u) { return src.vPts[src.cut
 
 CutListFormat cutListFormatOf(const std::string& fileName, const std::string& text)
 {
-    std::string name = fileName.substr(fileName.rfind('/') == std::string::npos ? 0 : fileName.rfind('/') + 1);
-    std::string ext = name.find('.') == std::string::npos ? "" : name.substr(name.rfind('.'));
-    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    const std::string name = baseNameOf(fileName);
+    const std::string ext = lowerExtension(fileName);
     if (ext == ".edl") return CutListFormat::edl;
     if (ext == ".vdr" || name == "marks") return CutListFormat::vdr;
     if (ext == ".csv") return CutListFormat::csv;

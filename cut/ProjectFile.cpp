@@ -1,5 +1,6 @@
 #include "cut/ProjectFile.h"
 
+#include "core/FileNames.h"
 #include "core/LogConsole.h"
 #include "core/ReplacedFile.h"
 #include "core/Settings.h"
@@ -114,19 +115,6 @@ std::vector<std::string> fields(const std::string& line, size_t count)
 std::string lineError(size_t line, const std::string& what)
 {
     return "line " + std::to_string(line) + ": " + what;
-}
-
-std::string directoryOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string joined(const std::string& dir, const std::string& name)
@@ -490,13 +478,12 @@ int openProjectFile(CutEditor& editor, const char* fileName, const platform::Ope
     Project project;
     std::vector<std::string> paths;
     if (readProjectFile(fileName, project, log) != 1
-        || !findProjectSources(project, directoryOfFile(fileName), log, locate, paths))
+        || !findProjectSources(project, directoryOf(fileName), log, locate, paths))
         return -1;
     if (editor.resetEditor() != 1) return -1;
     return loadProject(editor, project, paths, op);
 }
 
-std::string directoryOfFile(const std::string& path) { return directoryOf(path); }
 
 bool looksLikeProjectFile(const char* path)
 {

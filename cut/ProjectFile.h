@@ -77,7 +77,5 @@ int loadProject(CutEditor& editor, const Project& project, const std::vector<std
 // the editor as it was; then the sources are reset and the project loaded.
 int openProjectFile(CutEditor& editor, const char* fileName, const platform::OperationContext& op,
                     const LocateSource& locate = {});
-// The directory of a file name ("." for a bare name).
-std::string directoryOfFile(const std::string& path);
 // True when the file starts as a project file does.
 bool looksLikeProjectFile(const char* path);

@@ -1,5 +1,6 @@
 #include "media/PictureRecoder.h"
 #include "media/Mpeg2Codec.h"
+#include "source/VideoPictures.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,20 +36,14 @@ uint16_t* naturalMatrix(const uint8_t* scanOrder)
 
 AVRational frameRate(int code)
 {
-    static constexpr AVRational rates[] = {{25, 1},       {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
-                                           {30, 1},       {50, 1},       {60000, 1001}, {60, 1}};
-    return code >= 1 && code <= 8 ? rates[code] : AVRational{25, 1};
+    const Fraction r = frameRateOfCode(code);
+    return AVRational{r.num, r.den};
 }
 
 AVRational sampleAspect(const RecodeFormat& f)
 {
-    int num = 1, den = 1;
-    if (f.aspectRatio == 2 || f.aspectRatio == 3 || f.aspectRatio == 4) {
-        const int dar[][2] = {{4, 3}, {16, 9}, {221, 100}};
-        const int* d = dar[f.aspectRatio - 2];
-        av_reduce(&num, &den, int64_t{d[0]} * f.height, int64_t{d[1]} * f.width, 1 << 16);
-    }
-    return {num, den};
+    const Fraction r = sampleAspectOf(f.aspectRatio, f.width, f.height);
+    return {r.num, r.den};
 }
 
 struct Frames {

@@ -1,5 +1,6 @@
 #include "output/ContainerOutput.h"
 
+#include "core/FileNames.h"
 #include "cut/CutEditor.h"
 #include "output/StreamAssembler.h"
 #include "source/AudioFrame.h"
@@ -8,31 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 
 namespace {
-
-bool endsWith(const std::string& name, const char* ext)
-{
-    const size_t n = std::strlen(ext);
-    if (name.size() < n) return false;
-    for (size_t k = 0; k < n; ++k) {
-        char c = name[name.size() - n + k];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != ext[k]) return false;
-    }
-    return true;
-}
-
-// frame_rate_code of a sequence header as a fraction.
-void frameRateOf(uint8_t code, int32_t& num, int32_t& den)
-{
-    static constexpr int32_t nums[9] = {25, 24000, 24, 25, 30000, 30, 50, 60000, 60};
-    static constexpr int32_t dens[9] = {1, 1001, 1, 1, 1001, 1, 1, 1001, 1};
-    const uint8_t c = code < 9 ? code : 3;
-    num = nums[c];
-    den = dens[c];
-}
 
 // The bytes of a packet for the muxer, with the zero bytes it wants behind them.
 std::shared_ptr<const std::vector<uint8_t>> padded(const uint8_t* data, size_t size)
@@ -53,55 +31,48 @@ bool isAudioPesStart(const uint8_t* d) { return d[0] == 0 && d[1] == 0 && d[2] =
 
 SaveFormat saveFormatForName(const std::string& name)
 {
-    if (endsWith(name, ".mpg") || endsWith(name, ".vob")) return SaveFormat::ps;
-    if (endsWith(name, ".ts") || endsWith(name, ".m2ts")) return SaveFormat::ts;
-    if (endsWith(name, ".mkv")) return SaveFormat::mkv;
+    const std::string ext = lowerExtension(name);
+    if (ext == ".mpg" || ext == ".vob") return SaveFormat::ps;
+    if (ext == ".ts" || ext == ".m2ts") return SaveFormat::ts;
+    if (ext == ".mkv") return SaveFormat::mkv;
     return SaveFormat::pva;
 }
 
+namespace {
+
+struct SaveFormatNames {
+    SaveFormat format;
+    const char* name;    // as --format takes it
+    const char* title;   // as messages say it
+};
+constexpr SaveFormatNames saveFormatNames[] = {{SaveFormat::pva, "pva", "PVA"},
+                                               {SaveFormat::ps, "ps", "program stream"},
+                                               {SaveFormat::ts, "ts", "transport stream"},
+                                               {SaveFormat::mkv, "mkv", "Matroska file"}};
+
+const SaveFormatNames& namesOf(SaveFormat format)
+{
+    for (const SaveFormatNames& n : saveFormatNames)
+        if (n.format == format) return n;
+    return saveFormatNames[0];   // byName: a PVA unless the name says otherwise
+}
+
+} // namespace
+
 bool parseSaveFormat(const char* text, SaveFormat& format)
 {
-    static constexpr SaveFormat all[] = {SaveFormat::pva, SaveFormat::ps, SaveFormat::ts, SaveFormat::mkv};
-    for (SaveFormat f : all) {
-        if (std::strcmp(text, saveFormatName(f)) == 0) {
-            format = f;
+    for (const SaveFormatNames& n : saveFormatNames) {
+        if (std::strcmp(text, n.name) == 0) {
+            format = n.format;
             return true;
         }
     }
     return false;
 }
 
-const char* saveFormatName(SaveFormat format)
-{
-    switch (format) {
-    case SaveFormat::byName:
-    case SaveFormat::pva:
-        return "pva";
-    case SaveFormat::ps:
-        return "ps";
-    case SaveFormat::ts:
-        return "ts";
-    case SaveFormat::mkv:
-        return "mkv";
-    }
-    return "pva";
-}
+const char* saveFormatName(SaveFormat format) { return namesOf(format).name; }
 
-const char* saveFormatTitle(SaveFormat format)
-{
-    switch (format) {
-    case SaveFormat::byName:
-    case SaveFormat::pva:
-        return "PVA";
-    case SaveFormat::ps:
-        return "program stream";
-    case SaveFormat::ts:
-        return "transport stream";
-    case SaveFormat::mkv:
-        return "Matroska file";
-    }
-    return "PVA";
-}
+const char* saveFormatTitle(SaveFormat format) { return namesOf(format).title; }
 
 std::vector<uint32_t> joinEntries(const CutEditor& editor, int selectionOnly)
 {
@@ -250,22 +221,15 @@ bool ContainerOutput::picture(const VideoPicture& p, const Bytes& whole)
         const VideoSequence& seq = pictures_.sequences()[static_cast<size_t>(p.sequence)];
         video_.width = seq.width;
         video_.height = seq.height;
-        frameRateOf(seq.frameRate, video_.frameRateNum, video_.frameRateDen);
+        const Fraction rate = frameRateOfCode(seq.frameRate);
+        video_.frameRateNum = rate.num;
+        video_.frameRateDen = rate.den;
         ticksPerPicture_ = 90000 * static_cast<int64_t>(video_.frameRateDen) / video_.frameRateNum;
         video_.bitRate = seq.bitRate * 400u;
         video_.bufferBits = seq.vbvBufferSize * 16384u;
-        // The display aspect as a sample aspect ratio.
-        int64_t num = 1, den = 1;
-        if (seq.aspectRatio == 2) num = 4, den = 3;
-        if (seq.aspectRatio == 3) num = 16, den = 9;
-        if (seq.aspectRatio == 4) num = 221, den = 100;
-        if (seq.aspectRatio >= 2 && seq.aspectRatio <= 4 && seq.width && seq.height) {
-            num *= seq.height;
-            den *= seq.width;
-        }
-        const int64_t g = std::gcd(num, den);
-        video_.sarNum = static_cast<int32_t>(num / g);
-        video_.sarDen = static_cast<int32_t>(den / g);
+        const Fraction sar = sampleAspectOf(seq.aspectRatio, seq.width, seq.height);
+        video_.sarNum = sar.num;
+        video_.sarDen = sar.den;
         size_t headersEnd = p.picture;
         if (p.gop >= 0 && pictures_.gops()[static_cast<size_t>(p.gop)].at > seq.at)
             headersEnd = std::min(headersEnd, pictures_.gops()[static_cast<size_t>(p.gop)].at);

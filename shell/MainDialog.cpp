@@ -1,5 +1,6 @@
 #include "shell/MainDialog.h"
 
+#include "core/FileNames.h"
 #include "cut/CutEditor.h"
 #include "cut/CutLists.h"
 #include "cut/ProjectFile.h"
@@ -385,7 +386,7 @@ int MainDialog::openProjectNamed(const std::string& fileName)
         return s.fileDialog.openFile(request, path);
     };
     if (readProjectFile(fileName.c_str(), project, s.console) != 1
-        || !findProjectSources(project, directoryOfFile(fileName), s.console, locate, paths))
+        || !findProjectSources(project, directoryOf(fileName), s.console, locate, paths))
         return -1;
     stopPlaying();
     c_.viewer.notifyViewerFileChange();

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -108,6 +109,31 @@ inline void forEachHeaderInBlock(const uint8_t* data, uint32_t length, OnGop&& g
         else if (code == pictureStartCode)
             picture(p, parsePictureHeader(data + p));
     });
+}
+
+struct Fraction {
+    int32_t num = 1, den = 1;
+};
+
+// A frame_rate_code as pictures per second; 25 for a reserved code.
+inline Fraction frameRateOfCode(int code)
+{
+    static constexpr Fraction rates[] = {{25, 1}, {24000, 1001}, {24, 1},       {25, 1}, {30000, 1001},
+                                         {30, 1}, {50, 1},       {60000, 1001}, {60, 1}};
+    return code >= 1 && code <= 8 ? rates[code] : Fraction{25, 1};
+}
+
+// The sample aspect ratio that aspect_ratio_information gives pictures of width x
+// height, reduced; 1:1 for square samples or a reserved code.
+inline Fraction sampleAspectOf(uint8_t aspectRatio, uint32_t width, uint32_t height)
+{
+    static constexpr Fraction display[] = {{4, 3}, {16, 9}, {221, 100}};
+    if (aspectRatio < 2 || aspectRatio > 4) return {};
+    const Fraction d = display[aspectRatio - 2];
+    if (!width || !height) return d;
+    const int64_t num = int64_t{d.num} * height, den = int64_t{d.den} * width;
+    const int64_t g = std::gcd(num, den);
+    return {static_cast<int32_t>(num / g), static_cast<int32_t>(den / g)};
 }
 
 // A sequence header with the extensions that follow it.
