@@ -200,32 +200,30 @@ int MainDialog::runOperation(const OperationSteps& steps, const std::function<in
 
 void MainDialog::openSource(int withLog)
 {
-    if (withLog == 0 && c_.services.askQuestions) {
-        platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
-        request.mustExist = true;
-        std::string path;
-        if (c_.services.fileDialog.openFile(request, path)) loadSourceNamed(path);
-        return;
-    }
     runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess, .redrawSource = true},
                  [&] {
                      platform::OperationContext op = c_.operation(c_.scanProgress);
-                     return openSourceDialog(c_.services.app, &c_.services.fileDialog, withLog, op);
+                     return openSourceDialog(c_.services.app, &c_.services.fileDialog, withLog, op,
+                                             [this](const std::string& path) { return mayLoadAgain(path); });
                  });
+}
+
+bool MainDialog::mayLoadAgain(const std::string& fileName)
+{
+    const SourceAnalyser& app = c_.services.app;
+    if (!c_.services.askQuestions) return true;
+    for (int32_t s = 0; s < app.sourceCount; ++s) {
+        if (!sameFile(app.sources[s].fileName, fileName)) continue;
+        const std::string text =
+            fileName + "\nis loaded already as source " + std::to_string(s + 1) + ".\nLoad it once more?";
+        return c_.services.messageBox.ask("Orvane", text.c_str(), {"Load again", "Cancel"}) == 0;
+    }
+    return true;
 }
 
 int MainDialog::loadSourceNamed(const std::string& fileName)
 {
-    const SourceAnalyser& app = c_.services.app;
-    if (c_.services.askQuestions) {
-        for (int32_t s = 0; s < app.sourceCount; ++s) {
-            if (!sameFile(app.sources[s].fileName, fileName)) continue;
-            const std::string text = fileName + "\nis loaded already as source " + std::to_string(s + 1)
-                + ".\nLoad it once more?";
-            if (c_.services.messageBox.ask("Orvane", text.c_str(), {"Load again", "Cancel"}) != 0) return -1;
-            break;
-        }
-    }
+    if (!mayLoadAgain(fileName)) return -1;
     return runOperation({.stopPlaying = true, .tellViewer = true, .sendPosition = SendPosition::afterSuccess,
                          .redrawSource = true},
                         [&] {

@@ -103,6 +103,8 @@ public:
     // Loads a recording as "Nouvelle Source PVA" does after its dialog, asking
     // first when it is loaded already.
     int loadSourceNamed(const std::string& fileName);
+    // False when the file is loaded already and the user does not want it twice.
+    bool mayLoadAgain(const std::string& fileName);
     // Appends the units of the current source that another tool's cut list keeps.
     int importCutListNamed(const std::string& fileName);
     // True when the list changed since it was last saved as a PVA or a project.

@@ -6,7 +6,8 @@
 
 #include <string>
 
-int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog, const platform::OperationContext& op)
+int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int withLog, const platform::OperationContext& op,
+                     const std::function<bool(const std::string&)>& mayLoad)
 {
     if (!dialog) return -1;
     platform::FileDialog::Request request = platform::FileDialog::pvaFileRequest();
@@ -14,6 +15,7 @@ int openSourceDialog(SourceAnalyser& app, platform::FileDialog* dialog, int with
     request.pathMustExist = true;
     std::string path;
     if (!dialog->openFile(request, path)) return -1;
+    if (mayLoad && !mayLoad(path)) return -1;
     // A failed scan has written its own messages.
     app.scanSource(path.c_str(), withLog, op);
     return 1;
